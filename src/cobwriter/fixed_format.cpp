@@ -1,0 +1,184 @@
+#include "cobwriter/fixed_format.h"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+namespace tavimor {
+namespace {
+
+// A double is m * 2^e with m below 2^53. Its exact decimal value is m * 2^e
+// for e >= 0 and m * 5^-e / 10^-e otherwise; the largest of these integers,
+// m * 5^1074 for the smallest subnormals, needs about 2,550 bits.
+constexpr int kLimbs = 84;
+
+struct BigUnsigned {
+    std::array<std::uint32_t, kLimbs> limb{};
+    int size = 0;  // limbs in use; the top one is non-zero
+};
+
+void multiplySmall(BigUnsigned& n, std::uint32_t factor) {
+    std::uint64_t carry = 0;
+    for (int i = 0; i < n.size; ++i) {
+        const std::uint64_t product = std::uint64_t{n.limb[i]} * factor + carry;
+        n.limb[i] = static_cast<std::uint32_t>(product);
+        carry = product >> 32;
+    }
+    if (carry != 0) n.limb[n.size++] = static_cast<std::uint32_t>(carry);
+}
+
+void shiftLeft(BigUnsigned& n, int bits) {
+    const int whole = bits / 32;
+    const int part = bits % 32;
+    if (part != 0) {
+        std::uint32_t carry = 0;
+        for (int i = 0; i < n.size; ++i) {
+            const std::uint32_t next = n.limb[i] >> (32 - part);
+            n.limb[i] = (n.limb[i] << part) | carry;
+            carry = next;
+        }
+        if (carry != 0) n.limb[n.size++] = carry;
+    }
+    if (whole != 0) {
+        for (int i = n.size - 1; i >= 0; --i) n.limb[i + whole] = n.limb[i];
+        for (int i = 0; i < whole; ++i) n.limb[i] = 0;
+        n.size += whole;
+    }
+}
+
+std::uint32_t divideSmall(BigUnsigned& n, std::uint32_t divisor) {
+    std::uint64_t rest = 0;
+    for (int i = n.size - 1; i >= 0; --i) {
+        const std::uint64_t current = (rest << 32) | n.limb[i];
+        n.limb[i] = static_cast<std::uint32_t>(current / divisor);
+        rest = current % divisor;
+    }
+    while (n.size > 0 && n.limb[n.size - 1] == 0) --n.size;
+    return static_cast<std::uint32_t>(rest);
+}
+
+// Decimal digits of a non-zero n, most significant first, without leading
+// zeros. Returns their count.
+int toDecimal(BigUnsigned n, char* digits) {
+    constexpr std::uint32_t kChunk = 1000000000u;  // nine digits at a time
+    char reversed[kLimbs * 10 + 9];
+    int count = 0;
+    while (n.size > 0) {
+        std::uint32_t chunk = divideSmall(n, kChunk);
+        for (int i = 0; i < 9; ++i) {
+            reversed[count++] = static_cast<char>('0' + chunk % 10);
+            chunk /= 10;
+        }
+    }
+    while (count > 1 && reversed[count - 1] == '0') --count;
+    for (int i = 0; i < count; ++i) digits[i] = reversed[count - 1 - i];
+    return count;
+}
+
+// Adds one to the decimal number digits[0..count); returns the new count.
+int increment(char* digits, int count) {
+    for (int i = count - 1; i >= 0; --i) {
+        if (digits[i] != '9') {
+            ++digits[i];
+            return count;
+        }
+        digits[i] = '0';
+    }
+    std::memmove(digits + 1, digits, static_cast<std::size_t>(count));
+    digits[0] = '1';
+    return count + 1;
+}
+
+std::size_t copyText(const char* text, char* out) {
+    const std::size_t n = std::strlen(text);
+    std::memcpy(out, text, n);
+    return n;
+}
+
+}  // namespace
+
+std::size_t formatFixed6(double v, char* out) {
+    constexpr int kDecimals = 6;
+    constexpr int kSignificant = 17;
+
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    const bool negative = (bits >> 63) != 0;
+    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+    const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+
+    if (biased == 0x7FF) {
+        if (fraction != 0) return copyText(negative ? "-nan" : "nan", out);
+        return copyText(negative ? "-inf" : "inf", out);
+    }
+    const std::uint64_t mantissa = biased == 0 ? fraction : fraction | (std::uint64_t{1} << 52);
+    if (mantissa == 0) return copyText("0.000000", out);
+    const int exponent = (biased == 0 ? 1 : biased) - 1075;
+
+    BigUnsigned n;
+    n.limb[0] = static_cast<std::uint32_t>(mantissa);
+    n.limb[1] = static_cast<std::uint32_t>(mantissa >> 32);
+    n.size = n.limb[1] != 0 ? 2 : 1;
+    int scale = 0;  // the value is n * 10^-scale
+    if (exponent >= 0) {
+        shiftLeft(n, exponent);
+    } else {
+        constexpr std::uint32_t kFivePow13 = 1220703125u;
+        scale = -exponent;
+        int left = scale;
+        for (; left >= 13; left -= 13) multiplySmall(n, kFivePow13);
+        for (; left > 0; --left) multiplySmall(n, 5);
+    }
+
+    // Room for every digit of n plus the zeros and the carry added below.
+    char digits[kLimbs * 10 + 2 * kDecimals + 2];
+    int count = toDecimal(n, digits);
+
+    // Reduce to 17 significant digits, judged by the 18th alone.
+    if (count > kSignificant) {
+        const bool up = digits[kSignificant] >= '5';
+        scale -= count - kSignificant;
+        count = kSignificant;
+        if (up) count = increment(digits, count);
+    }
+    if (scale < 0) {
+        std::memset(digits + count, '0', static_cast<std::size_t>(-scale));
+        count += -scale;
+        scale = 0;
+    }
+
+    // Round that digit string at the sixth decimal.
+    if (scale > kDecimals) {
+        const int drop = scale - kDecimals;
+        bool up = false;
+        if (drop <= count) {
+            up = digits[count - drop] >= '5';
+            count -= drop;
+        } else {
+            count = 0;
+        }
+        if (up) count = increment(digits, count);
+    } else if (scale < kDecimals) {
+        std::memset(digits + count, '0', static_cast<std::size_t>(kDecimals - scale));
+        count += kDecimals - scale;
+    }
+
+    // digits[0..count) now hold the value in millionths.
+    std::size_t length = 0;
+    if (negative) out[length++] = '-';
+    const int integerDigits = count - kDecimals;
+    if (integerDigits > 0) {
+        std::memcpy(out + length, digits, static_cast<std::size_t>(integerDigits));
+        length += static_cast<std::size_t>(integerDigits);
+    } else {
+        out[length++] = '0';
+    }
+    out[length++] = '.';
+    for (int i = kDecimals; i > 0; --i) {
+        const int at = count - i;
+        out[length++] = at >= 0 ? digits[at] : '0';
+    }
+    return length;
+}
+
+}  // namespace tavimor
