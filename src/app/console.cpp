@@ -36,6 +36,7 @@ int pendingCode = -1;
 // terminal is read one byte at a time, so keys typed ahead stay in its queue.
 std::array<unsigned char, 64> keyBytes;
 std::size_t keyByteCount = 0;
+KeyDecoderState decoderState;
 
 constexpr int kTerminatingSignals[] = {SIGTERM, SIGHUP, SIGQUIT, SIGINT};
 
@@ -172,7 +173,8 @@ enum class Take { Key, Skipped, NeedMore };
 
 // Decodes the first key in keyBytes and removes its bytes.
 Take takeKey(bool atEnd, int& code) {
-    const KeyDecode d = decodeKey(std::span<const unsigned char>(keyBytes.data(), keyByteCount), atEnd);
+    const KeyDecode d =
+        decodeKey(std::span<const unsigned char>(keyBytes.data(), keyByteCount), atEnd, decoderState);
     if (d.needMore) return Take::NeedMore;
     std::memmove(keyBytes.data(), keyBytes.data() + d.consumed, keyByteCount - d.consumed);
     keyByteCount -= d.consumed;
@@ -197,7 +199,7 @@ int waitForKey() {
         }
         if (failed) return -1;
         atEnd = false;
-        if (keyByteCount == 0) {
+        if (keyByteCount == 0 && !decoderState.dropping) {
             deadline = -1;
         } else if (deadline < 0) {
             deadline = nowMs() + kEscapeWaitMs;
@@ -208,6 +210,7 @@ int waitForKey() {
             case ByteRead::TimedOut:
                 atEnd = true;
                 deadline = -1;
+                decoderState.dropping = false;  // what was being dropped has ended
                 break;
             case ByteRead::Failed:
                 atEnd = true;

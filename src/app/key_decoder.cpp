@@ -28,6 +28,7 @@ struct Parsed {
     Key key = Key::None;
     int mods = 0;
     int ch = 0;
+    bool runaway = false;  // a sequence too long to hold: drop the rest of it
 };
 
 // Second codes of the cursor block, Home to Delete in the order of Key.
@@ -184,6 +185,15 @@ Parsed skipped(std::size_t consumed) {
     return p;
 }
 
+// A sequence that grew past the longest one kept: what is here is dropped,
+// and so is the rest of it as it arrives.
+Parsed runaway(std::size_t consumed) {
+    Parsed p;
+    p.consumed = consumed;
+    p.runaway = true;
+    return p;
+}
+
 Parsed keyOf(std::size_t consumed, Key key, int mods = 0, int ch = 0) {
     Parsed p;
     p.consumed = consumed;
@@ -273,7 +283,7 @@ Parsed parseCsi(std::span<const unsigned char> bytes, bool atEnd) {
 
     std::size_t i = 2;
     while (i < n && isParamByte(bytes[i])) {
-        if (i - 2 >= kMaxParamBytes) return skipped(i);
+        if (i - 2 >= kMaxParamBytes) return runaway(i);
         ++i;
     }
     if (i == n) return atEnd ? skipped(n) : needMore();
@@ -288,7 +298,7 @@ Parsed parseCsi(std::span<const unsigned char> bytes, bool atEnd) {
     }
     const std::size_t intermediateStart = i;
     while (i < n && isIntermediateByte(bytes[i])) {
-        if (i - 2 >= kMaxParamBytes) return skipped(i);
+        if (i - 2 >= kMaxParamBytes) return runaway(i);
         ++i;
     }
     if (i == n) return atEnd ? skipped(n) : needMore();
@@ -324,7 +334,7 @@ Parsed parseSs3(std::span<const unsigned char> bytes, bool atEnd) {
     if (n == 2) return atEnd ? keyOf(2, Key::Char, kAlt, 'O') : needMore();
     std::size_t i = 2;
     while (i < n && isParamByte(bytes[i])) {
-        if (i - 2 >= kMaxParamBytes) return skipped(i);
+        if (i - 2 >= kMaxParamBytes) return runaway(i);
         ++i;
     }
     if (i == n) return atEnd ? skipped(n) : needMore();
@@ -415,13 +425,26 @@ Parsed parseKey(std::span<const unsigned char> bytes, bool atEnd) {
 
 }  // namespace
 
-KeyDecode decodeKey(std::span<const unsigned char> bytes, bool atEnd) {
+KeyDecode decodeKey(std::span<const unsigned char> bytes, bool atEnd, KeyDecoderState& state) {
+    std::size_t dropped = 0;
+    if (state.dropping) {
+        while (dropped < bytes.size() && (isParamByte(bytes[dropped]) || isIntermediateByte(bytes[dropped]))) {
+            ++dropped;
+        }
+        if (dropped < bytes.size() || atEnd) {
+            state.dropping = false;
+            if (dropped < bytes.size() && isFinalByte(bytes[dropped])) ++dropped;
+        }
+        if (dropped > 0) return noCode(dropped);
+    }
     if (bytes.empty()) {
         KeyDecode d;
-        d.needMore = true;
+        d.needMore = !atEnd;
         return d;
     }
-    return toCodes(parseKey(bytes, atEnd));
+    const Parsed p = parseKey(bytes, atEnd);
+    if (p.runaway) state.dropping = !atEnd;
+    return toCodes(p);
 }
 
 }  // namespace tavimor

@@ -26,6 +26,12 @@ struct KeyDecode {
     int count = 0;
 };
 
+// What the decoder carries from one call to the next: a sequence too long
+// to hold is dropped byte by byte until its final byte has gone.
+struct KeyDecoderState {
+    bool dropping = false;
+};
+
 // Decodes the first key in bytes (which must not be empty), as sent by
 // xterm-compatible terminals, tmux and screen, rxvt and the Linux console.
 //
@@ -34,6 +40,6 @@ struct KeyDecode {
 // bytes. With atEnd true the wait is over and the bytes are taken as they
 // stand: a lone ESC is Escape, a truncated sequence is consumed without a
 // code, a truncated UTF-8 character gives its first byte as a code.
-KeyDecode decodeKey(std::span<const unsigned char> bytes, bool atEnd);
+KeyDecode decodeKey(std::span<const unsigned char> bytes, bool atEnd, KeyDecoderState& state);
 
 }  // namespace tavimor

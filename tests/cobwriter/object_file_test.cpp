@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/rock_file.h"
+#include "cobwriter/object_writer.h"
+#include "geometry/random_scale.h"
+
+namespace tavimor {
+namespace {
+
+std::string rock(std::uint32_t seed, int number, int spike) {
+    seedRandom(seed);
+    ObjectStream out;
+    formatRock(out, number, spike);
+    return out.bytes;
+}
+
+// Lines without their CR LF, with the byte offset at which each starts.
+struct Line {
+    std::size_t offset;
+    std::string text;
+};
+
+std::vector<Line> splitLines(const std::string& bytes) {
+    std::vector<Line> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const std::size_t end = bytes.find("\r\n", start);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "bytes after the last line end";
+            break;
+        }
+        lines.push_back({start, bytes.substr(start, end - start)});
+        start = end + 2;
+    }
+    return lines;
+}
+
+TEST(ObjectFile, SizeAndLinePositionsHoldForEverySpike) {
+    struct Position {
+        std::size_t line;  // counting from 1
+        std::size_t offset;
+        const char* text;  // nullptr where the text varies
+    };
+    const Position positions[] = {
+        {1, 0, "Caligari V00.01ALH             "},
+        {2, 33, "PolH V0.02 Id 1940332 Parent 0 Size 00011541"},
+        {3, 79, nullptr},
+        {13, 194, "World Vertices 75"},
+        {14, 213, nullptr},
+        {89, 2409, "Texture Vertices 93"},
+        {90, 2430, "0.000000 0.831061"},
+        {182, 4187, "0.333333 0.000001"},
+        {183, 4206, "Faces 146"},
+        {185, 4245, "<13,13> <0,0> <1,1> "},
+        {475, 11965, "<69,69> <48,48> <74,74> "},
+        {476, 11991, "Unit V0.01 Id 1940333 Parent 1940332 Size 00000009"},
+        {478, 12052, "Mat1 V0.05 Id 2142740 Parent 1940332 Size 00000197"},
+        {481, 12142, "rgb 0.8235294,0.6431373,0.5215687"},
+        {482, 12177, "alpha 1  ka 0  ks 0  exp 0  ior 1"},
+        {483, 12212, "END  V1.00 Id 0 Parent 0 Size        0"},
+    };
+    for (int spike = 0; spike <= 9; ++spike) {
+        for (const std::uint32_t seed : {0u, 1u, 0xFFFFFFFFu, 1765000000u}) {
+            const std::string bytes = rock(seed, spike, spike);
+            ASSERT_EQ(bytes.size(), kRockFileSize) << "seed " << seed << " spike " << spike;
+            EXPECT_EQ(bytes.find('\r', 0), 31u);
+            const auto lines = splitLines(bytes);
+            ASSERT_EQ(lines.size(), 483u);
+            for (const Line& l : lines) {
+                ASSERT_EQ(l.text.find_first_of("\r\n"), std::string::npos);
+            }
+            for (const Position& p : positions) {
+                EXPECT_EQ(lines[p.line - 1].offset, p.offset) << "line " << p.line;
+                if (p.text != nullptr) {
+                    EXPECT_EQ(lines[p.line - 1].text, p.text) << "line " << p.line;
+                }
+            }
+            EXPECT_EQ(lines[2].text, "Name Rock" + std::to_string(spike));
+        }
+    }
+}
+
+TEST(ObjectFile, SpikeZeroRocksDifferOnlyInTheirName) {
+    const std::string nine = rock(3, 9, 0);
+    const std::string zero = rock(4, 0, 0);
+    ASSERT_EQ(nine.size(), zero.size());
+    std::vector<std::size_t> differences;
+    for (std::size_t i = 0; i < nine.size(); ++i) {
+        if (nine[i] != zero[i]) differences.push_back(i);
+    }
+    EXPECT_EQ(differences, std::vector<std::size_t>{88});  // the digit of "Name Rock"
+    EXPECT_EQ(splitLines(zero)[13].text, "0.500000 0.000000 0.866025");
+    EXPECT_EQ(splitLines(zero)[15].text, "0.250000 0.433013 0.866025");
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_TRUE(in.good()) << path;
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(ObjectFile, MatchesTheGoldenRocksOfSeedOneSpikeNine) {
+    // Two rocks of one run: the second continues the random sequence.
+    seedRandom(1);
+    for (const int n : {1, 0}) {
+        ObjectStream out;
+        formatRock(out, n, 9);
+        EXPECT_EQ(out.bytes, readFile(std::string(TAVIMOR_TEST_DATA) + "/SEED1S9R" + std::to_string(n) + ".COB"))
+            << "rock " << n;
+    }
+}
+
+}  // namespace
+}  // namespace tavimor

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include "pty_session.h"
+
+namespace tavimor::e2e {
+
+// A fresh directory for one run, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+
+// The rock files of a run seeded with seed, from rock extraRocks down to 0.
+std::vector<std::string> expectedRun(std::uint32_t seed, int extraRocks, int spike);
+
+// Checks that the files stem<n>.COB for n = extraRocks down to lowest hold
+// the rocks of one run started at some second from first to last.
+::testing::AssertionResult rocksFromOneSecond(const TempDir& dir, const std::string& stem, int extraRocks,
+                                              int lowest, int spike, std::time_t first, std::time_t last);
+
+inline const std::string kBanner =
+    "TAVIMOR.EXE                                              SaltmarshQuillonStudios\r\n\r\n"
+    "              !If you have not read README.TXT, please do so now!\r\n"
+    "                              Hit <esc> to quit\r\n\r\n";
+inline const std::string kFirstPrompt = "  Number of EXTRA rocks to generate? (0-9) : ";
+inline const std::string kSecondPrompt = "               SPIKE value of rocks? (0-9) : ";
+inline const std::string kNamePrompt = "                            Enter Filename : ";
+
+// The program run in a fresh directory, with the terminal's settings noted
+// at the start so that every test can check they come back unchanged.
+struct ProgramRun {
+    explicit ProgramRun(LaunchOptions options = {});
+    Ending end();
+    ::testing::AssertionResult terminalAsFound() const;
+
+    TempDir dir;
+    PtySession session;
+    struct termios found;
+    std::time_t started = 0;
+    std::time_t ended = 0;
+};
+
+// Waits for the prompt and for the program to await a key, then types.
+void answer(ProgramRun& run, const std::string& prompt, const std::string& keys);
+
+}  // namespace tavimor::e2e

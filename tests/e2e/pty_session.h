@@ -1,0 +1,71 @@
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <termios.h>
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tavimor::e2e {
+
+struct LaunchOptions {
+    std::string workDir;
+    // The terminal becomes the program's controlling terminal.
+    bool controllingTerminal = true;
+    // Limit on the size of files the program writes (RLIMIT_FSIZE), with
+    // SIGXFSZ ignored so that writes fail instead of killing it.
+    rlim_t fileSizeLimit = RLIM_INFINITY;
+    // Extra environment variables.
+    std::vector<std::pair<std::string, std::string>> environment;
+};
+
+struct Ending {
+    bool signaled = false;
+    int value = -1;  // exit status, or the signal that ended the program
+};
+
+// The program on a fresh pseudo-terminal, started the way a shell starts a
+// foreground job: a session leader holds the terminal and runs the program
+// in a process group of its own, in the foreground.
+class PtySession {
+public:
+    explicit PtySession(const LaunchOptions& options);
+    ~PtySession();
+    PtySession(const PtySession&) = delete;
+    PtySession& operator=(const PtySession&) = delete;
+
+    // Types bytes at the keyboard.
+    void type(std::string_view bytes);
+    // Waits until the screen output contains text; false on time-out.
+    bool waitForOutput(std::string_view text, int timeoutMs = 5000);
+    // Waits until the terminal's mode satisfies raw (or cooked) settings.
+    bool waitForRawMode(bool raw, int timeoutMs = 5000);
+    // Waits for the program to end, collecting its output.
+    Ending waitForEnd(int timeoutMs = 10000);
+    // Waits until the program is stopped (job control).
+    bool waitForStopped(int timeoutMs = 5000);
+
+    const std::string& output() const { return output_; }
+    struct termios terminalMode() const;
+    pid_t programPid() const { return program_; }
+
+private:
+    void collect(int timeoutMs);
+
+    int master_ = -1;
+    int slave_ = -1;
+    pid_t leader_ = -1;
+    pid_t program_ = -1;
+    bool ended_ = false;
+    std::string output_;
+};
+
+// True when two terminal settings are the same in every field.
+bool sameMode(const struct termios& a, const struct termios& b);
+// True when the settings are the raw mode the program uses to read a key.
+bool isRawMode(const struct termios& mode);
+
+}  // namespace tavimor::e2e
