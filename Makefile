@@ -22,7 +22,7 @@ deps:
 test: deps test-release test-sanitize
 
 test-release:
-	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
+	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DTAVIMOR_BENCH=ON
 	cmake --build $(RELEASE) -j $(JOBS)
 	ctest --test-dir $(RELEASE) --output-on-failure -j $(JOBS)
 

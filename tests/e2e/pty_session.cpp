@@ -36,6 +36,8 @@ int msLeft(Clock::time_point deadline) {
     dup2(slave, 2);
     if (slave > 2) close(slave);
     if (chdir(options.workDir.c_str()) != 0) _exit(120);
+    const struct rlimit noCore = {0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
     if (options.fileSizeLimit != RLIM_INFINITY) {
         const struct rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
         setrlimit(RLIMIT_FSIZE, &limit);
