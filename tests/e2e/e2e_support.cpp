@@ -91,4 +91,10 @@ void answer(ProgramRun& run, const std::string& prompt, const std::string& keys)
     run.session.type(keys);
 }
 
+void answerAll(ProgramRun& run, const std::string& extraRocks, const std::string& spike, const std::string& name) {
+    answer(run, kFirstPrompt, extraRocks);
+    answer(run, kSecondPrompt, spike);
+    answer(run, kNamePrompt, name);
+}
+
 }  // namespace tavimor::e2e

@@ -61,5 +61,7 @@ struct ProgramRun {
 
 // Waits for the prompt and for the program to await a key, then types.
 void answer(ProgramRun& run, const std::string& prompt, const std::string& keys);
+// Answers the three questions in turn.
+void answerAll(ProgramRun& run, const std::string& extraRocks, const std::string& spike, const std::string& name);
 
 }  // namespace tavimor::e2e

@@ -51,9 +51,7 @@ TEST(EndToEnd, QuitKeysAtEitherDigitQuestion) {
 
 TEST(EndToEnd, EscapeInTheFileNameEntry) {
     ProgramRun run;
-    answer(run, kFirstPrompt, "1");
-    answer(run, kSecondPrompt, "2");
-    answer(run, kNamePrompt, "ab");
+    answerAll(run, "1", "2", "ab");
     ASSERT_TRUE(run.session.waitForOutput(kNamePrompt + "AB"));
     run.session.type("\x1b");
     const Ending e = run.end();
@@ -78,9 +76,7 @@ TEST(EndToEnd, KeysTypedAheadInOneBurstAreAllUsed) {
 
 TEST(EndToEnd, EmptyStemGivesDigitOnlyNames) {
     ProgramRun run;
-    answer(run, kFirstPrompt, "1");
-    answer(run, kSecondPrompt, "0");
-    answer(run, kNamePrompt, "\r");
+    answerAll(run, "1", "0", "\r");
     EXPECT_EQ(run.end().value, 0);
     EXPECT_TRUE(run.session.output().ends_with(kNamePrompt + "\r\n1.COB\r\n0.COB\r\n"));
     EXPECT_TRUE(rocksFromOneSecond(run.dir, "", 1, 0, 0, run.started, run.ended));
@@ -89,9 +85,7 @@ TEST(EndToEnd, EmptyStemGivesDigitOnlyNames) {
 TEST(EndToEnd, DirectoryInTheWayOfAnOutputFile) {
     ProgramRun run;
     ASSERT_EQ(mkdir(run.dir.file("STONE1.COB").c_str(), 0755), 0);
-    answer(run, kFirstPrompt, "2");
-    answer(run, kSecondPrompt, "7");
-    answer(run, kNamePrompt, "stone\r");
+    answerAll(run, "2", "7", "stone\r");
     EXPECT_EQ(run.end().value, 1);
     EXPECT_TRUE(run.session.output().ends_with(
         "STONE\r\nSTONE2.COB\r\nSTONE1.COB\r\n\aError opening file for write. Aborting.\a"))
@@ -105,9 +99,7 @@ TEST(EndToEnd, FileSizeLimitFailsTheWriteAndLeavesNoPartialFile) {
     LaunchOptions options;
     options.fileSizeLimit = 5000;
     ProgramRun run(options);
-    answer(run, kFirstPrompt, "2");
-    answer(run, kSecondPrompt, "3");
-    answer(run, kNamePrompt, "stone\r");
+    answerAll(run, "2", "3", "stone\r");
     const Ending e = run.end();
     EXPECT_FALSE(e.signaled);
     EXPECT_EQ(e.value, 1);
@@ -122,9 +114,7 @@ TEST(EndToEnd, FileSizeLimitFailsTheWriteAndLeavesNoPartialFile) {
 TEST(EndToEnd, FullDeviceFailsTheWriteAfterEarlierRocksAreComplete) {
     ProgramRun run;
     ASSERT_EQ(symlink("/dev/full", run.dir.file("STONE1.COB").c_str()), 0);
-    answer(run, kFirstPrompt, "2");
-    answer(run, kSecondPrompt, "9");
-    answer(run, kNamePrompt, "stone\r");
+    answerAll(run, "2", "9", "stone\r");
     EXPECT_EQ(run.end().value, 1);
     EXPECT_TRUE(
         run.session.output().ends_with("STONE2.COB\r\nSTONE1.COB\r\n\aError writing file. Aborting.\a"))
@@ -154,9 +144,7 @@ TEST(EndToEnd, SeedKeepsWorkingAfter2106) {
                            {"TZ", "UTC"},
                            {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
     ProgramRun run(options);
-    answer(run, kFirstPrompt, "1");
-    answer(run, kSecondPrompt, "9");
-    answer(run, kNamePrompt, "future\r");
+    answerAll(run, "1", "9", "future\r");
     EXPECT_EQ(run.end().value, 0);
     // 2107-03-04 05:06:07 UTC; the faked clock runs on from there.
     const std::time_t start = 4328658367;

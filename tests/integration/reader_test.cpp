@@ -176,9 +176,7 @@ TEST(Reader, AssimpLoadsEveryRockOfSeveralRuns) {
                                    {"TZ", "UTC"},
                                    {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
             ProgramRun run(options);
-            answer(run, kFirstPrompt, "9");
-            answer(run, kSecondPrompt, spike);
-            answer(run, kNamePrompt, "rock\r");
+            answerAll(run, "9", spike, "rock\r");
             ASSERT_EQ(run.end().value, 0) << run.session.output();
             EXPECT_TRUE(rocksFromOneSecond(run.dir, "ROCK", 9, 0, std::stoi(spike), start.seconds,
                                            start.seconds + (run.ended - run.started) + 2));
