@@ -386,8 +386,6 @@ Parsed parseUtf8(std::span<const unsigned char> bytes, bool atEnd) {
     return keyOf(length, Key::Char, 0, codePoint <= 0xFF ? static_cast<int>(codePoint) : 0xFF);
 }
 
-Parsed parseKey(std::span<const unsigned char> bytes, bool atEnd);
-
 // bytes[0] is ESC.
 Parsed parseEscape(std::span<const unsigned char> bytes, bool atEnd) {
     const std::size_t n = bytes.size();

@@ -70,8 +70,7 @@ LaunchOptions inDirectory(LaunchOptions options, const std::string& dir) {
 }  // namespace
 
 ProgramRun::ProgramRun(LaunchOptions options) : session(inDirectory(std::move(options), dir.path())) {
-    found = session.terminalMode();
-    started = std::time(nullptr);
+    found = session.initialMode();
 }
 
 Ending ProgramRun::end() {

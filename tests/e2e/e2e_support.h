@@ -52,10 +52,11 @@ struct ProgramRun {
     Ending end();
     ::testing::AssertionResult terminalAsFound() const;
 
+    // Taken before the program starts, so that its seed is never earlier.
+    std::time_t started = std::time(nullptr);
     TempDir dir;
     PtySession session;
     struct termios found;
-    std::time_t started = 0;
     std::time_t ended = 0;
 };
 

@@ -75,6 +75,7 @@ PtySession::PtySession(const LaunchOptions& options) {
     size.ws_row = 25;
     size.ws_col = 80;
     if (openpty(&master_, &slave_, nullptr, nullptr, &size) != 0) throw std::runtime_error("openpty failed");
+    initialMode_ = terminalMode();
     int pidPipe[2];
     if (pipe(pidPipe) != 0) throw std::runtime_error("pipe failed");
     leader_ = fork();

@@ -49,7 +49,9 @@ public:
     bool waitForStopped(int timeoutMs = 5000);
 
     const std::string& output() const { return output_; }
+    // The terminal's settings now, and as they were before the program started.
     struct termios terminalMode() const;
+    const struct termios& initialMode() const { return initialMode_; }
     pid_t programPid() const { return program_; }
 
 private:
@@ -61,6 +63,7 @@ private:
     pid_t program_ = -1;
     bool ended_ = false;
     std::string output_;
+    struct termios initialMode_ {};
 };
 
 // True when two terminal settings are the same in every field.
