@@ -47,6 +47,8 @@ void makeRaw(struct termios& mode) {
     mode.c_cc[VTIME] = 0;
 }
 
+// Both are also used by the signal handlers: they make only
+// async-signal-safe calls.
 bool enterRawMode() {
     if (tcgetattr(ttyFd, &foundMode) != 0) return false;
     struct termios raw = foundMode;
@@ -64,11 +66,15 @@ void leaveRawMode() {
     rawActive = 0;
 }
 
-void unblockSignal(int sig) {
+// Lets the signal take its default action now (ending or stopping the
+// program); returns if that action lets the program go on.
+void actByDefault(int sig) {
+    std::signal(sig, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, sig);
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(sig);
 }
 
 void installHandler(int sig, void (*handler)(int)) {
@@ -83,10 +89,8 @@ void installHandler(int sig, void (*handler)(int)) {
 // A terminating signal: give the terminal back, then end by that signal.
 extern "C" void onTerminatingSignal(int sig) {
     const int savedErrno = errno;
-    if (rawActive != 0) tcsetattr(ttyFd, TCSANOW, &foundMode);
-    std::signal(sig, SIG_DFL);
-    unblockSignal(sig);
-    raise(sig);
+    if (rawActive != 0) leaveRawMode();
+    actByDefault(sig);
     errno = savedErrno;
 }
 
@@ -95,21 +99,11 @@ extern "C" void onTerminatingSignal(int sig) {
 extern "C" void onStopSignal(int sig) {
     const int savedErrno = errno;
     const bool wasRaw = rawActive != 0;
-    if (wasRaw) {
-        tcsetattr(ttyFd, TCSANOW, &foundMode);
-        rawActive = 0;
-    }
-    std::signal(sig, SIG_DFL);
-    unblockSignal(sig);
-    raise(sig);
+    if (wasRaw) leaveRawMode();
+    actByDefault(sig);
     // Continued.
     installHandler(sig, onStopSignal);
-    if (wasRaw && tcgetattr(ttyFd, &foundMode) == 0) {
-        struct termios raw = foundMode;
-        makeRaw(raw);
-        rawActive = 1;
-        tcsetattr(ttyFd, TCSANOW, &raw);
-    }
+    if (wasRaw) enterRawMode();
     errno = savedErrno;
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/rock_file.h"
 #include "cobwriter/object_writer.h"
+#include "crlf_lines.h"
 #include "geometry/random_scale.h"
 
 namespace tavimor {
@@ -17,27 +18,6 @@ std::string rock(std::uint32_t seed, int number, int spike) {
     ObjectStream out;
     formatRock(out, number, spike);
     return out.bytes;
-}
-
-// Lines without their CR LF, with the byte offset at which each starts.
-struct Line {
-    std::size_t offset;
-    std::string text;
-};
-
-std::vector<Line> splitLines(const std::string& bytes) {
-    std::vector<Line> lines;
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        const std::size_t end = bytes.find("\r\n", start);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "bytes after the last line end";
-            break;
-        }
-        lines.push_back({start, bytes.substr(start, end - start)});
-        start = end + 2;
-    }
-    return lines;
 }
 
 TEST(ObjectFile, SizeAndLinePositionsHoldForEverySpike) {
@@ -69,9 +49,9 @@ TEST(ObjectFile, SizeAndLinePositionsHoldForEverySpike) {
             const std::string bytes = rock(seed, spike, spike);
             ASSERT_EQ(bytes.size(), kRockFileSize) << "seed " << seed << " spike " << spike;
             EXPECT_EQ(bytes.find('\r', 0), 31u);
-            const auto lines = splitLines(bytes);
+            const auto lines = splitCrLfLines(bytes);
             ASSERT_EQ(lines.size(), 483u);
-            for (const Line& l : lines) {
+            for (const CrLfLine& l : lines) {
                 ASSERT_EQ(l.text.find_first_of("\r\n"), std::string::npos);
             }
             for (const Position& p : positions) {
@@ -94,8 +74,8 @@ TEST(ObjectFile, SpikeZeroRocksDifferOnlyInTheirName) {
         if (nine[i] != zero[i]) differences.push_back(i);
     }
     EXPECT_EQ(differences, std::vector<std::size_t>{88});  // the digit of "Name Rock"
-    EXPECT_EQ(splitLines(zero)[13].text, "0.500000 0.000000 0.866025");
-    EXPECT_EQ(splitLines(zero)[15].text, "0.250000 0.433013 0.866025");
+    EXPECT_EQ(splitCrLfLines(zero)[13].text, "0.500000 0.000000 0.866025");
+    EXPECT_EQ(splitCrLfLines(zero)[15].text, "0.250000 0.433013 0.866025");
 }
 
 std::string readFile(const std::string& path) {
@@ -110,8 +90,8 @@ TEST(ObjectFile, MatchesTheGoldenRocksOfSeedOneSpikeNine) {
     for (const int n : {1, 0}) {
         ObjectStream out;
         formatRock(out, n, 9);
-        const auto written = splitLines(out.bytes);
-        const auto golden = splitLines(readFile(std::string(TAVIMOR_TEST_DATA) + "/SEED1S9R" + std::to_string(n) + ".COB"));
+        const auto written = splitCrLfLines(out.bytes);
+        const auto golden = splitCrLfLines(readFile(std::string(TAVIMOR_TEST_DATA) + "/SEED1S9R" + std::to_string(n) + ".COB"));
         ASSERT_EQ(written.size(), golden.size()) << "rock " << n;
         for (std::size_t i = 0; i < golden.size(); ++i) {
             ASSERT_EQ(written[i].text, golden[i].text) << "rock " << n << ", line " << i + 1;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "crlf_lines.h"
 #include "geometry/vertex_template.h"
 
 namespace tavimor {
@@ -78,8 +79,7 @@ TEST(RandomScale, FactorEndsForEverySpike) {
 
 TEST(RandomScale, TakesExactlyOneDrawAndStaysInRange) {
     for (int spike = 0; spike <= 9; ++spike) {
-        seedRandom(77);
-        std::vector<int> expected = draws(77, 2000);
+        const std::vector<int> expected = draws(77, 2000);
         seedRandom(77);
         for (int i = 0; i < 1000; ++i) {
             const double f = randomScale(spike);
@@ -97,11 +97,7 @@ std::vector<std::string> vertexLines(std::uint32_t seed, int spike) {
     seedRandom(seed);
     writeVertices(out, t.X.data(), t.Y.data(), t.Z.data(), kVertexCount, spike);
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = out.bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        lines.push_back(out.bytes.substr(start, end - start));
-    }
-    EXPECT_EQ(start, out.bytes.size());
+    for (const CrLfLine& line : splitCrLfLines(out.bytes)) lines.push_back(line.text);
     return lines;
 }
 
