@@ -1,24 +1,26 @@
-// Formatting one rock in memory, and writing a batch of ten rock files the
-// way a run does (one open, one write, one close each).
+// Formatting rocks in memory, and writing batches of rock files the way a
+// run does (one open, one write, one close each), beside a baseline that
+// writes ready-made files of the same size.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
-#include "app/rock_file.h"
+#include "app/file_output.h"
+#include "cobwriter/cob_file.h"
 #include "cobwriter/fixed_format.h"
-#include "geometry/random_scale.h"
+#include "geometry/rock.h"
 
 namespace {
 
 void formatOneRock(benchmark::State& state) {
-    tavimor::seedRandom(1);
-    tavimor::ObjectStream out;
+    tavimor::Lcg generator{1};
     for (auto _ : state) {
-        tavimor::formatRock(out, 9, 9);
-        benchmark::DoNotOptimize(out.bytes.data());
+        const std::string bytes = tavimor::cobFile(tavimor::makeRock(generator, 9), 9);
+        benchmark::DoNotOptimize(bytes.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 12252);
 }
@@ -34,24 +36,58 @@ void formatOneCoordinate(benchmark::State& state) {
 }
 BENCHMARK(formatOneCoordinate);
 
-void writeBatchOfTen(benchmark::State& state) {
-    char pattern[] = "/tmp/tavimor-bench-XXXXXX";
-    const std::string dir = mkdtemp(pattern);
-    const std::string stem = dir + "/STONE";
-    tavimor::seedRandom(1);
-    for (auto _ : state) {
-        for (int n = 9; n >= 0; --n) {
-            const std::string name = stem + std::to_string(n) + ".COB";
-            if (tavimor::saveRock(name.c_str(), n, 9) != tavimor::SaveResult::Saved) {
-                state.SkipWithError("cannot write rock files");
-                break;
-            }
-        }
+constexpr int kBatch = 10000;
+
+// A fresh, empty directory for every timed batch; removed untimed.
+class FreshDirectory {
+public:
+    FreshDirectory() {
+        char pattern[] = "/tmp/tavimor-bench-XXXXXX";
+        path_ = mkdtemp(pattern);
     }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 10);
-    std::filesystem::remove_all(dir);
+    ~FreshDirectory() { std::filesystem::remove_all(path_); }
+    std::string file(int n) const { return path_ + "/ROCK" + std::to_string(n) + ".COB"; }
+
+private:
+    std::string path_;
+};
+
+template <typename MakeBytes>
+void writeBatch(benchmark::State& state, MakeBytes makeBytes) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        {
+            FreshDirectory dir;
+            std::vector<std::string> names;
+            for (int n = kBatch - 1; n >= 0; --n) names.push_back(dir.file(n));
+            state.ResumeTiming();
+            for (int n = kBatch - 1; n >= 0; --n) {
+                if (tavimor::saveFile(names[static_cast<std::size_t>(kBatch - 1 - n)], makeBytes(n)) !=
+                    tavimor::SaveResult::Saved) {
+                    state.SkipWithError("cannot write rock files");
+                    break;
+                }
+            }
+            state.PauseTiming();
+        }
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kBatch);
 }
-BENCHMARK(writeBatchOfTen)->Unit(benchmark::kMicrosecond);
+
+// 10,000 rocks made, formatted and written, as a scripted run does.
+void writeTenThousandRocks(benchmark::State& state) {
+    tavimor::Lcg generator{1};
+    writeBatch(state, [&](int n) { return tavimor::cobFile(tavimor::makeRock(generator, 9), n % 10); });
+}
+BENCHMARK(writeTenThousandRocks)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The file system's own pace: 10,000 ready-made files of a rock's size.
+void writeTenThousandReadyFiles(benchmark::State& state) {
+    const std::string ready(tavimor::kCobFileSize, 'x');
+    writeBatch(state, [&](int) -> const std::string& { return ready; });
+}
+BENCHMARK(writeTenThousandReadyFiles)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 }  // namespace
 

@@ -1,28 +1,38 @@
 #pragma once
 
+#include <memory>
 #include <string_view>
+
+#include "app/dialogue.h"
 
 namespace tavimor {
 
-// Waits for one key press on the controlling terminal (never standard
-// input) and returns its code: 0 to 255 for a character, or a lead code
-// (0 or 224) whose second code the next call returns at once. -1 means the
-// console cannot be read. Standard output is flushed before the wait, and the
-// terminal is in raw mode only while a key is awaited.
-int readKey();
+// The dialogue's console on this platform. Keys come from the controlling
+// terminal (never standard input), one key press at a time, with the
+// terminal raw only while a key is awaited; text goes to standard output.
+class TerminalConsole final : public ConsoleIo {
+public:
+    TerminalConsole();
+    ~TerminalConsole() override;
+    TerminalConsole(const TerminalConsole&) = delete;
+    TerminalConsole& operator=(const TerminalConsole&) = delete;
 
-// Writes one character straight to the terminal, after what standard output
-// holds. Without a terminal the character goes to standard output.
-void putConsoleChar(char c);
+    // A key code: 0 to 255 for a character, or a lead code (0 or 224) whose
+    // second code the next call returns at once; -1 when the console cannot
+    // be read. Standard output is flushed before the wait.
+    int readKey() override;
+    void writeOutput(std::string_view text) override;
+    void writeError(std::string_view text) override;
+    // Writes straight to the terminal, after what standard output holds.
+    void putConsoleChar(char c) override;
+    // Drops the keys the terminal still holds, so that nothing typed for the
+    // dialogue reaches the shell afterwards.
+    void discardTypedAhead() override;
 
-// Writes text to standard output.
-void writeOutput(std::string_view text);
+    struct State;
 
-// Writes a message to standard error, after flushing standard output.
-void writeError(std::string_view text);
-
-// Drops whatever the standard input stream has buffered. The terminal's own
-// queue of typed keys is left alone.
-void discardBufferedInput();
+private:
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace tavimor

@@ -11,6 +11,14 @@ constexpr std::string_view kBanner =
     "              !If you have not read README.TXT, please do so now!\n"
     "                              Hit <esc> to quit\n\n";
 
+// The prompt right-aligned in a field of kPromptWidth characters.
+std::string padPrompt(std::string_view prompt) {
+    std::string line;
+    if (prompt.size() < kPromptWidth) line.assign(kPromptWidth - prompt.size(), ' ');
+    line.append(prompt);
+    return line;
+}
+
 int upperCase(int code) { return code >= 'a' && code <= 'z' ? code - ('a' - 'A') : code; }
 
 bool isDigit(int code) { return code >= '0' && code <= '9'; }
@@ -37,13 +45,6 @@ DialogueEnd askDigit(ConsoleIo& io, std::string_view prompt, int& answer) {
 
 }  // namespace
 
-std::string padPrompt(std::string_view prompt) {
-    std::string line;
-    if (prompt.size() < kPromptWidth) line.assign(kPromptWidth - prompt.size(), ' ');
-    line.append(prompt);
-    return line;
-}
-
 RockSettings askRockSettings(ConsoleIo& io) {
     RockSettings settings;
     io.writeOutput(kBanner);
@@ -53,28 +54,38 @@ RockSettings askRockSettings(ConsoleIo& io) {
     return settings;
 }
 
-std::optional<std::size_t> editFileStem(ConsoleIo& io, char* buffer) {
+StemEntry editFileStem(ConsoleIo& io) {
     io.writeOutput(padPrompt("Enter Filename : "));
-    std::size_t length = 0;
+    StemEntry entry;
+    std::string& stem = entry.stem;
     // An erased character gives its place back: the stem can always reach
     // kMaxStemLength characters.
-    while (length < kMaxStemLength) {
-        const int code = upperCase(io.readKey());
-        if (code == kEscape) return std::nullopt;
+    while (stem.size() < kMaxStemLength) {
+        const int key = io.readKey();
+        // A console that can no longer be read (the terminal hung up) must
+        // not pass for Enter: that would write files nobody asked for.
+        if (key < 0) {
+            entry.end = DialogueEnd::ConsoleUnreadable;
+            return entry;
+        }
+        const int code = upperCase(key);
+        if (code == kEscape) {
+            entry.end = DialogueEnd::Quit;
+            return entry;
+        }
         if (code == kBackspace) {
-            if (length > 0) {
+            if (!stem.empty()) {
                 io.writeOutput("\b \b");
-                --length;
+                stem.pop_back();
             }
             continue;
         }
         if (!isStemCharacter(code)) break;  // Enter, Ctrl+Enter and every other key
-        buffer[length++] = static_cast<char>(code);
-        io.writeOutput(std::string_view(buffer + length - 1, 1));
+        stem.push_back(static_cast<char>(code));
+        io.writeOutput(std::string_view(&stem.back(), 1));
     }
     io.putConsoleChar('\n');
-    buffer[length] = '\0';
-    return length;
+    return entry;
 }
 
 }  // namespace tavimor

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,11 +16,15 @@ inline constexpr std::size_t kMaxStemLength = 7;
 class ConsoleIo {
 public:
     virtual ~ConsoleIo() = default;
+    // A key code (0 to 255, or a lead code 0 or 224 followed by a second
+    // code on the next call), or -1 when the console cannot be read.
     virtual int readKey() = 0;
     virtual void writeOutput(std::string_view text) = 0;
     virtual void writeError(std::string_view text) = 0;
+    // Writes one character straight to the console.
     virtual void putConsoleChar(char c) = 0;
-    virtual void discardBufferedInput() = 0;
+    // Drops keys typed but not read, when the dialogue is over.
+    virtual void discardTypedAhead() = 0;
 };
 
 enum class DialogueEnd { Answered, Quit, ConsoleUnreadable };
@@ -32,18 +35,18 @@ struct RockSettings {
     int spike = 0;
 };
 
-// The prompt right-aligned in a field of kPromptWidth characters.
-std::string padPrompt(std::string_view prompt);
-
 // Shows the banner and asks for the number of extra rocks and the spike
 // value, one digit key each. Q, q or Escape quits.
 RockSettings askRockSettings(ConsoleIo& io);
 
+struct StemEntry {
+    DialogueEnd end = DialogueEnd::Answered;  // Quit: Escape was pressed
+    std::string stem;
+};
+
 // Line editor for the file name stem: letters (upper-cased), digits, '-'
 // and '_', at most kMaxStemLength of them; Backspace erases. Any other key
-// ends the entry, as does the seventh character. Fills buffer (room for
-// kMaxStemLength + 1) with the stem and a terminating zero and returns the
-// position of the terminator; no value when Escape was pressed.
-std::optional<std::size_t> editFileStem(ConsoleIo& io, char* buffer);
+// ends the entry, as does the seventh character.
+StemEntry editFileStem(ConsoleIo& io);
 
 }  // namespace tavimor

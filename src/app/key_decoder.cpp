@@ -8,6 +8,11 @@ namespace {
 
 constexpr unsigned char kEsc = 0x1B;
 
+// Lead codes of keys that produce no character: 224 for the separate cursor
+// block and F11/F12, 0 for the other keys and for Alt combinations.
+constexpr int kLeadCursorBlock = 224;
+constexpr int kLeadOther = 0;
+
 enum class Key {
     None,  // consumed without a code
     Home, Up, PageUp, Left, Right, End, Down, PageDown, Insert, Delete,
@@ -31,24 +36,69 @@ struct Parsed {
     bool runaway = false;  // a sequence too long to hold: drop the rest of it
 };
 
-// Second codes of the cursor block, Home to Delete in the order of Key.
-constexpr std::array<int, 10> kCursorPlain = {71, 72, 73, 75, 77, 79, 80, 81, 82, 83};
-constexpr std::array<int, 10> kCursorCtrl = {119, 141, 132, 115, 116, 117, 145, 118, 146, 147};
-constexpr std::array<int, 10> kCursorAlt = {151, 152, 153, 155, 157, 159, 160, 161, 162, 163};
+// The codes of every key that produces no character, by modifier. Where
+// several modifiers are held, Alt wins over Ctrl and Ctrl over Shift. A
+// second code of -1 means the combination has no code and is skipped.
+struct CodePair {
+    int lead;
+    int second;
+};
+struct KeyCodes {
+    Key key;
+    CodePair plain, shift, ctrl, alt;
+};
+constexpr int L0 = kLeadOther;
+constexpr int L224 = kLeadCursorBlock;
+constexpr std::array<KeyCodes, 24> kKeyCodes = {{
+    // The cursor block: lead 224, but lead 0 with Alt; Shift changes nothing.
+    {Key::Home, {L224, 71}, {L224, 71}, {L224, 119}, {L0, 151}},
+    {Key::Up, {L224, 72}, {L224, 72}, {L224, 141}, {L0, 152}},
+    {Key::PageUp, {L224, 73}, {L224, 73}, {L224, 132}, {L0, 153}},
+    {Key::Left, {L224, 75}, {L224, 75}, {L224, 115}, {L0, 155}},
+    {Key::Right, {L224, 77}, {L224, 77}, {L224, 116}, {L0, 157}},
+    {Key::End, {L224, 79}, {L224, 79}, {L224, 117}, {L0, 159}},
+    {Key::Down, {L224, 80}, {L224, 80}, {L224, 145}, {L0, 160}},
+    {Key::PageDown, {L224, 81}, {L224, 81}, {L224, 118}, {L0, 161}},
+    {Key::Insert, {L224, 82}, {L224, 82}, {L224, 146}, {L0, 162}},
+    {Key::Delete, {L224, 83}, {L224, 83}, {L224, 147}, {L0, 163}},
+    {Key::F1, {L0, 59}, {L0, 84}, {L0, 94}, {L0, 104}},
+    {Key::F2, {L0, 60}, {L0, 85}, {L0, 95}, {L0, 105}},
+    {Key::F3, {L0, 61}, {L0, 86}, {L0, 96}, {L0, 106}},
+    {Key::F4, {L0, 62}, {L0, 87}, {L0, 97}, {L0, 107}},
+    {Key::F5, {L0, 63}, {L0, 88}, {L0, 98}, {L0, 108}},
+    {Key::F6, {L0, 64}, {L0, 89}, {L0, 99}, {L0, 109}},
+    {Key::F7, {L0, 65}, {L0, 90}, {L0, 100}, {L0, 110}},
+    {Key::F8, {L0, 66}, {L0, 91}, {L0, 101}, {L0, 111}},
+    {Key::F9, {L0, 67}, {L0, 92}, {L0, 102}, {L0, 112}},
+    {Key::F10, {L0, 68}, {L0, 93}, {L0, 103}, {L0, 113}},
+    // F11 and F12 keep lead 224 with every modifier.
+    {Key::F11, {L224, 133}, {L224, 135}, {L224, 137}, {L224, 139}},
+    {Key::F12, {L224, 134}, {L224, 136}, {L224, 138}, {L224, 140}},
+    {Key::Center, {L0, 76}, {L0, 76}, {L0, 143}, {L0, -1}},
+    {Key::BackTab, {L0, 15}, {L0, 15}, {L0, 15}, {L0, 15}},
+}};
 
-// Second codes of F1 to F10; F11 and F12 have lead 224 and codes of their own.
-constexpr int kFunctionPlain = 59;
-constexpr int kFunctionShift = 84;
-constexpr int kFunctionCtrl = 94;
-constexpr int kFunctionAlt = 104;
-constexpr int kF11Plain = 133;
-constexpr int kF11Shift = 135;
-constexpr int kF11Ctrl = 137;
-constexpr int kF11Alt = 139;
-
-constexpr int kCenterPlain = 76;
-constexpr int kCenterCtrl = 143;
-constexpr int kBackTab = 15;
+constexpr bool keyCodesWellFormed() {
+    for (std::size_t i = 0; i < kKeyCodes.size(); ++i) {
+        const KeyCodes& row = kKeyCodes[i];
+        if (static_cast<std::size_t>(row.key) != i + 1) return false;  // indexed by Key, after None
+        for (const CodePair& c : {row.plain, row.shift, row.ctrl, row.alt}) {
+            if (c.lead != L0 && c.lead != L224) return false;
+            if (c.second < -1 || c.second == 0 || c.second > 255) return false;
+        }
+        const bool cursorBlock = row.key >= Key::Home && row.key <= Key::Delete;
+        if (cursorBlock && (row.plain.lead != L224 || row.alt.lead != L0)) return false;
+        if (row.key >= Key::F1 && row.key <= Key::F10) {
+            const int f = static_cast<int>(row.key) - static_cast<int>(Key::F1);
+            if (row.plain.second != 59 + f || row.shift.second != 84 + f || row.ctrl.second != 94 + f ||
+                row.alt.second != 104 + f) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(keyCodesWellFormed());
 
 // Keys of "CSI n ~" by n. The Linux console and rxvt send Shift+F3 to
 // Shift+F10 as the strings of F13 to F20 (25 to 34).
@@ -133,44 +183,24 @@ KeyDecode toCodes(const Parsed& p) {
         d.needMore = true;
         return d;
     }
-    const bool alt = (p.mods & kAlt) != 0;
-    const bool ctrl = (p.mods & kCtrl) != 0;
-    const bool shift = (p.mods & kShift) != 0;
     const std::size_t n = p.consumed;
-    const int key = static_cast<int>(p.key);
-
-    if (p.key >= Key::Home && p.key <= Key::Delete) {
-        const auto i = static_cast<std::size_t>(key - static_cast<int>(Key::Home));
-        if (alt) return twoCodes(n, kLeadOther, kCursorAlt[i]);
-        return twoCodes(n, kLeadCursorBlock, ctrl ? kCursorCtrl[i] : kCursorPlain[i]);
+    const bool alt = (p.mods & kAlt) != 0;
+    if (p.key == Key::None) return noCode(n);
+    if (p.key == Key::Char) {
+        if (alt) {
+            const int code = altCode(p.ch);
+            return code < 0 ? noCode(n) : twoCodes(n, kLeadOther, code);
+        }
+        if (p.ch == 0) return twoCodes(n, kLeadOther, 3);  // Ctrl+Space
+        if (p.ch == 127) return oneCode(n, 8);              // Backspace
+        return oneCode(n, p.ch);
     }
-    if (p.key >= Key::F1 && p.key <= Key::F10) {
-        const int i = key - static_cast<int>(Key::F1);
-        const int base = alt ? kFunctionAlt : ctrl ? kFunctionCtrl : shift ? kFunctionShift : kFunctionPlain;
-        return twoCodes(n, kLeadOther, base + i);
-    }
-    if (p.key == Key::F11 || p.key == Key::F12) {
-        const int i = key - static_cast<int>(Key::F11);
-        const int base = alt ? kF11Alt : ctrl ? kF11Ctrl : shift ? kF11Shift : kF11Plain;
-        return twoCodes(n, kLeadCursorBlock, base + i);
-    }
-    switch (p.key) {
-        case Key::Center:
-            if (alt) return noCode(n);
-            return twoCodes(n, kLeadOther, ctrl ? kCenterCtrl : kCenterPlain);
-        case Key::BackTab:
-            return twoCodes(n, kLeadOther, kBackTab);
-        case Key::Char:
-            if (alt) {
-                const int code = altCode(p.ch);
-                return code < 0 ? noCode(n) : twoCodes(n, kLeadOther, code);
-            }
-            if (p.ch == 0) return twoCodes(n, kLeadOther, 3);  // Ctrl+Space
-            if (p.ch == 127) return oneCode(n, 8);              // Backspace
-            return oneCode(n, p.ch);
-        default:
-            return noCode(n);
-    }
+    const KeyCodes& row = kKeyCodes[static_cast<std::size_t>(p.key) - 1];
+    const CodePair c = alt                      ? row.alt
+                       : (p.mods & kCtrl) != 0  ? row.ctrl
+                       : (p.mods & kShift) != 0 ? row.shift
+                                                : row.plain;
+    return c.second < 0 ? noCode(n) : twoCodes(n, c.lead, c.second);
 }
 
 Parsed needMore() {
@@ -269,6 +299,57 @@ Parsed tildeKey(std::size_t consumed, int number, int mods) {
     return skipped(consumed);
 }
 
+// The body of a CSI or SS3 sequence after its two introducing bytes:
+// parameter bytes, then (CSI only) intermediate bytes, then the final byte.
+struct Body {
+    bool complete = false;  // when false, early is the whole result
+    Parsed early;
+    Params params;
+    bool numeric = false;        // the parameters are digits and ';' only
+    bool parametersEmpty = true;
+    bool intermediates = false;
+    unsigned char final = 0;
+    std::size_t consumed = 0;    // through the final byte
+};
+
+Body stopAt(Parsed early) {
+    Body b;
+    b.early = early;
+    return b;
+}
+
+Body scanBody(std::span<const unsigned char> bytes, bool atEnd, bool csi) {
+    const std::size_t n = bytes.size();
+    std::size_t i = 2;
+    while (i < n && isParamByte(bytes[i])) {
+        if (i - 2 >= kMaxParamBytes) return stopAt(runaway(i));
+        ++i;
+    }
+    Body b;
+    b.parametersEmpty = i == 2;
+    b.numeric = readParams(bytes.subspan(2, i - 2), b.params);
+    // rxvt ends Shift+editing keys with '$', which is otherwise an
+    // intermediate byte.
+    if (csi && i < n && bytes[i] == '$' && b.numeric && b.params.count == 1 && b.params.present[0]) {
+        b.complete = true;
+        b.final = '$';
+        b.consumed = i + 1;
+        return b;
+    }
+    const std::size_t intermediateStart = i;
+    while (csi && i < n && isIntermediateByte(bytes[i])) {
+        if (i - 2 >= kMaxParamBytes) return stopAt(runaway(i));
+        ++i;
+    }
+    if (i == n) return stopAt(atEnd ? skipped(n) : needMore());
+    if (!isFinalByte(bytes[i])) return stopAt(skipped(i));  // malformed: keep the byte that broke it
+    b.complete = true;
+    b.intermediates = i != intermediateStart;
+    b.final = bytes[i];
+    b.consumed = i + 1;
+    return b;
+}
+
 // "ESC [" has been seen at bytes[0..1].
 Parsed parseCsi(std::span<const unsigned char> bytes, bool atEnd) {
     const std::size_t n = bytes.size();
@@ -281,73 +362,44 @@ Parsed parseCsi(std::span<const unsigned char> bytes, bool atEnd) {
         return skipped(isFinalByte(f) ? 4 : 3);
     }
 
-    std::size_t i = 2;
-    while (i < n && isParamByte(bytes[i])) {
-        if (i - 2 >= kMaxParamBytes) return runaway(i);
-        ++i;
-    }
-    if (i == n) return atEnd ? skipped(n) : needMore();
-    const auto paramText = bytes.subspan(2, i - 2);
-
-    Params params;
-    const bool numeric = readParams(paramText, params);
-    // rxvt ends Shift+editing keys with '$', which is otherwise an
-    // intermediate byte.
-    if (bytes[i] == '$' && numeric && params.count == 1 && params.present[0]) {
-        return tildeKey(i + 1, params.value[0], kShift);
-    }
-    const std::size_t intermediateStart = i;
-    while (i < n && isIntermediateByte(bytes[i])) {
-        if (i - 2 >= kMaxParamBytes) return runaway(i);
-        ++i;
-    }
-    if (i == n) return atEnd ? skipped(n) : needMore();
-    const unsigned char final = bytes[i];
-    if (!isFinalByte(final)) return skipped(i);  // malformed: keep the byte that broke it
-    const std::size_t consumed = i + 1;
-
-    if (final == 'M' && paramText.empty() && i == intermediateStart) {
+    const Body b = scanBody(bytes, atEnd, true);
+    if (!b.complete) return b.early;
+    const std::size_t consumed = b.consumed;
+    if (b.final == '$') return tildeKey(consumed, b.params.value[0], kShift);
+    if (b.final == 'M' && b.parametersEmpty && !b.intermediates) {
         // X10 mouse report: three more bytes follow.
         if (n < consumed + 3) return atEnd ? skipped(n) : needMore();
         return skipped(consumed + 3);
     }
-    if (i != intermediateStart || !numeric) return skipped(consumed);
+    if (b.intermediates || !b.numeric) return skipped(consumed);
 
-    const int mods = params.count == 2 ? modifiersOf(params.value[1]) : 0;
-    switch (final) {
-        case '~': return tildeKey(consumed, params.value[0], mods);
-        case '^': return tildeKey(consumed, params.value[0], mods | kCtrl);
-        case '@': return tildeKey(consumed, params.value[0], mods | kCtrl | kShift);
+    const int mods = b.params.count == 2 ? modifiersOf(b.params.value[1]) : 0;
+    switch (b.final) {
+        case '~': return tildeKey(consumed, b.params.value[0], mods);
+        case '^': return tildeKey(consumed, b.params.value[0], mods | kCtrl);
+        case '@': return tildeKey(consumed, b.params.value[0], mods | kCtrl | kShift);
         case 'Z': return keyOf(consumed, Key::BackTab);
         case 'G': return keyOf(consumed, Key::Center, mods);
         case 'a': return keyOf(consumed, Key::Up, kShift);
         case 'b': return keyOf(consumed, Key::Down, kShift);
         case 'c': return keyOf(consumed, Key::Right, kShift);
         case 'd': return keyOf(consumed, Key::Left, kShift);
-        default: return letterKey(consumed, final, mods);
+        default: return letterKey(consumed, b.final, mods);
     }
 }
 
 // "ESC O" has been seen at bytes[0..1].
 Parsed parseSs3(std::span<const unsigned char> bytes, bool atEnd) {
-    const std::size_t n = bytes.size();
-    if (n == 2) return atEnd ? keyOf(2, Key::Char, kAlt, 'O') : needMore();
-    std::size_t i = 2;
-    while (i < n && isParamByte(bytes[i])) {
-        if (i - 2 >= kMaxParamBytes) return runaway(i);
-        ++i;
-    }
-    if (i == n) return atEnd ? skipped(n) : needMore();
-    const unsigned char final = bytes[i];
-    if (!isFinalByte(final)) return skipped(i);
-    const std::size_t consumed = i + 1;
-
-    Params params;
-    if (!readParams(bytes.subspan(2, i - 2), params)) return skipped(consumed);
+    if (bytes.size() == 2) return atEnd ? keyOf(2, Key::Char, kAlt, 'O') : needMore();
+    const Body b = scanBody(bytes, atEnd, false);
+    if (!b.complete) return b.early;
+    const std::size_t consumed = b.consumed;
+    if (!b.numeric) return skipped(consumed);
     // Older terminals send the modifier as the only parameter (ESC O 2 P).
-    const int mods = params.count == 2 ? modifiersOf(params.value[1])
-                     : params.present[0] ? modifiersOf(params.value[0])
-                                         : 0;
+    const int mods = b.params.count == 2 ? modifiersOf(b.params.value[1])
+                     : b.params.present[0] ? modifiersOf(b.params.value[0])
+                                           : 0;
+    const unsigned char final = b.final;
     constexpr std::string_view kKeypad = "*+,-./0123456789";  // ESC O j to ESC O y
     if (final >= 'j' && final <= 'y') return keyOf(consumed, Key::Char, 0, kKeypad[final - 'j']);
     switch (final) {

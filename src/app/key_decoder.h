@@ -5,11 +5,6 @@
 
 namespace tavimor {
 
-// Lead codes of keys that produce no character: 224 for the separate cursor
-// block and F11/F12, 0 for the other keys and for Alt combinations.
-inline constexpr int kLeadCursorBlock = 224;
-inline constexpr int kLeadOther = 0;
-
 // How long a partial escape sequence or UTF-8 character may wait for the
 // rest of its bytes before it is decoded as it stands.
 inline constexpr int kEscapeWaitMs = 100;

@@ -1,55 +1,54 @@
 #include "app/run_driver.h"
 
-#include <array>
 #include <string>
 
-#include "app/rock_file.h"
-#include "geometry/random_scale.h"
+#include "app/file_output.h"
+#include "cobwriter/cob_file.h"
+#include "geometry/rock.h"
 
 namespace tavimor {
+namespace {
 
-int runTavimor(ConsoleIo& io, std::uint32_t seed) {
-    seedRandom(seed);
+constexpr std::string_view kConsoleUnreadable = "\ntavimor: the console cannot be read. Aborting.\n";
 
+int askAndWrite(ConsoleIo& io, Lcg& generator) {
     const RockSettings settings = askRockSettings(io);
-    switch (settings.end) {
-        case DialogueEnd::Answered:
-            break;
-        case DialogueEnd::Quit:
-            return kExitSuccess;
-        case DialogueEnd::ConsoleUnreadable:
-            io.writeError("\ntavimor: the console cannot be read. Aborting.\n");
-            return kExitFailure;
+    if (settings.end == DialogueEnd::Quit) return kExitSuccess;
+    if (settings.end == DialogueEnd::ConsoleUnreadable) {
+        io.writeError(kConsoleUnreadable);
+        return kExitFailure;
     }
 
-    io.discardBufferedInput();
-
-    // The stem, the rock digit, ".COB" and the terminator.
-    std::array<char, kMaxStemLength + 6> name{};
-    const std::optional<std::size_t> digitAt = editFileStem(io, name.data());
-    if (!digitAt) return kExitFailure;
-    const std::string_view suffix = "0.COB";
-    suffix.copy(name.data() + *digitAt, suffix.size());
-    name[*digitAt + suffix.size()] = '\0';
+    const StemEntry entry = editFileStem(io);
+    if (entry.end == DialogueEnd::Quit) return kExitFailure;
+    if (entry.end == DialogueEnd::ConsoleUnreadable) {
+        io.writeError(kConsoleUnreadable);
+        return kExitFailure;
+    }
 
     for (int n = settings.extraRocks; n >= 0; --n) {
-        name[*digitAt] = static_cast<char>('0' + n);
-        io.writeOutput(std::string(name.data()) + "\n");
-        switch (saveRock(name.data(), n, settings.spike)) {
-            case SaveResult::Saved:
-                break;
-            case SaveResult::OpenFailed:
-                io.writeOutput("\aError opening file for write. Aborting.\a");
-                return kExitFailure;
-            case SaveResult::WriteFailed:
-                io.writeOutput("\aError writing file. Aborting.\a");
-                return kExitFailure;
-            case SaveResult::OutOfMemory:
-                io.writeOutput("\aOut of memory. Aborting.\a");
-                return kExitFailure;
+        const std::string name = entry.stem + static_cast<char>('0' + n) + ".COB";
+        io.writeOutput(name + "\n");
+        // The bytes are ready before the file is opened, so the file is open
+        // only for the one write.
+        const std::string bytes = cobFile(makeRock(generator, settings.spike), n);
+        const SaveResult result = saveFile(name, bytes);
+        if (result != SaveResult::Saved) {
+            io.writeOutput(saveFailureMessage(result));
+            return kExitFailure;
         }
     }
     return kExitSuccess;
+}
+
+}  // namespace
+
+int runDialogue(ConsoleIo& io, Lcg& generator) {
+    const int status = askAndWrite(io, generator);
+    // Keys typed past the end of the entry (the eighth letter of a long name)
+    // would otherwise reach the shell as a command.
+    io.discardTypedAhead();
+    return status;
 }
 
 }  // namespace tavimor

@@ -8,9 +8,6 @@ namespace tavimor {
 // point and six decimals.
 inline constexpr std::size_t kMaxFixedLength = 1 + 309 + 1 + 6;
 
-// Room for one vertex line: three numbers and the two blanks between them.
-inline constexpr std::size_t kLineBufferSize = 3 * kMaxFixedLength + 2;
-
 // Writes v in fixed-point notation with exactly six decimals and returns the
 // number of characters written (no terminator; out needs kMaxFixedLength).
 //

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 #include <string>
 
@@ -73,7 +72,7 @@ TEST(AskRockSettings, UnreadableConsoleEndsAtOnce) {
 }
 
 struct StemResult {
-    std::optional<std::size_t> end;
+    DialogueEnd end;
     std::string stem;
     std::string echo;  // what the entry wrote after its prompt
     std::size_t keysLeft;
@@ -81,16 +80,9 @@ struct StemResult {
 
 StemResult stemFor(std::deque<int> keys) {
     ScriptedConsole io(std::move(keys));
-    char buffer[kMaxStemLength + 6];
-    std::memset(buffer, 'X', sizeof buffer);
-    StemResult r{editFileStem(io, buffer), "", "", io.keysLeft()};
+    const StemEntry entry = editFileStem(io);
     EXPECT_EQ(io.screen.substr(0, kNamePrompt.size()), kNamePrompt);
-    r.echo = io.screen.substr(kNamePrompt.size());
-    if (r.end) {
-        EXPECT_EQ(buffer[*r.end], '\0');
-        r.stem = buffer;
-    }
-    return r;
+    return {entry.end, entry.stem, io.screen.substr(kNamePrompt.size()), io.keysLeft()};
 }
 
 std::deque<int> keysOf(std::string_view text) { return std::deque<int>(text.begin(), text.end()); }
@@ -113,14 +105,13 @@ TEST(EditFileStem, EndsOnEveryNonStemKey) {
         {{'a', 233, 'b'}, "A", "A\n", 1},        // an accented letter
         {{'a', 224, 75, 'b'}, "A", "A\n", 2},    // Left: its second code is never read
         {{'a', 0, 59}, "A", "A\n", 1},           // F1
-        {{'a', 'q'}, "AQ", "AQ\n", 0},           // q is a letter here; the script ends with -1
+        {{'a', 'q', 13}, "AQ", "AQ\n", 0},       // q is a letter here
         {keysOf("abcdefgh"), "ABCDEFG", "ABCDEFG\n", 1},
     };
     for (const Case& c : cases) {
         const StemResult r = stemFor(c.keys);
-        ASSERT_TRUE(r.end.has_value());
+        ASSERT_EQ(r.end, DialogueEnd::Answered);
         EXPECT_EQ(r.stem, c.stem);
-        EXPECT_EQ(*r.end, c.stem.size());
         EXPECT_EQ(r.echo, c.echo);
         EXPECT_EQ(r.keysLeft, c.keysLeft);
     }
@@ -133,11 +124,15 @@ TEST(EditFileStem, BackspaceErasesAndGivesItsPlaceBack) {
     EXPECT_EQ(r.keysLeft, 1u);
 }
 
-TEST(EditFileStem, EscapeAbandonsTheEntryWithoutALineFeed) {
-    const StemResult r = stemFor({'a', 'b', kEsc, 'c'});
-    EXPECT_FALSE(r.end.has_value());
-    EXPECT_EQ(r.echo, "AB");
-    EXPECT_EQ(r.keysLeft, 1u);
+TEST(EditFileStem, EscapeOrAHungUpConsoleAbandonsTheEntryWithoutALineFeed) {
+    const StemResult escape = stemFor({'a', 'b', kEsc, 'c'});
+    EXPECT_EQ(escape.end, DialogueEnd::Quit);
+    EXPECT_EQ(escape.echo, "AB");
+    EXPECT_EQ(escape.keysLeft, 1u);
+    // The script runs out: reads fail as on a terminal that hung up.
+    const StemResult hungUp = stemFor({'a', 'b'});
+    EXPECT_EQ(hungUp.end, DialogueEnd::ConsoleUnreadable);
+    EXPECT_EQ(hungUp.echo, "AB");
 }
 
 bool isStem(const std::string& s) {
@@ -162,12 +157,9 @@ TEST(Dialogue, RandomKeysNeverBreakTheAnswers) {
             ASSERT_LE(s.extraRocks, 9);
             ASSERT_GE(s.spike, 0);
             ASSERT_LE(s.spike, 9);
-            char buffer[kMaxStemLength + 1];
-            const auto end = editFileStem(io, buffer);
-            if (end) {
-                ASSERT_LE(*end, kMaxStemLength);
-                ASSERT_TRUE(isStem(std::string(buffer, *end))) << buffer;
-                ASSERT_EQ(buffer[*end], '\0');
+            const StemEntry entry = editFileStem(io);
+            if (entry.end == DialogueEnd::Answered) {
+                ASSERT_TRUE(isStem(entry.stem)) << entry.stem;
             }
         }
     }

@@ -24,7 +24,7 @@ public:
     void writeOutput(std::string_view text) override { screen.append(text); }
     void writeError(std::string_view text) override { errors.append(text); }
     void putConsoleChar(char c) override { screen.push_back(c); }
-    void discardBufferedInput() override { ++discards; }
+    void discardTypedAhead() override { ++discards; }
 
     std::size_t keysLeft() const { return keys_.size(); }
 

@@ -1,6 +1,7 @@
 #include "e2e_support.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -8,8 +9,8 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "app/rock_file.h"
-#include "geometry/random_scale.h"
+#include "app/seed.h"
+#include "cobwriter/cob_file.h"
 
 namespace tavimor::e2e {
 
@@ -35,13 +36,9 @@ bool fileExists(const std::string& path) {
 }
 
 std::vector<std::string> expectedRun(std::uint32_t seed, int extraRocks, int spike) {
-    seedRandom(seed);
+    Lcg generator{seed};
     std::vector<std::string> files;
-    for (int n = extraRocks; n >= 0; --n) {
-        ObjectStream out;
-        formatRock(out, n, spike);
-        files.push_back(out.bytes);
-    }
+    for (int n = extraRocks; n >= 0; --n) files.push_back(cobFile(makeRock(generator, spike), n));
     return files;
 }
 
@@ -82,6 +79,17 @@ Ending ProgramRun::end() {
 ::testing::AssertionResult ProgramRun::terminalAsFound() const {
     if (sameMode(found, session.terminalMode())) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "terminal settings changed";
+}
+
+std::optional<LaunchOptions> withClockAt(const std::string& start) {
+    const std::string library = TAVIMOR_FAKETIME;
+    if (library.empty() || access(library.c_str(), R_OK) != 0) return std::nullopt;
+    LaunchOptions options;
+    options.environment = {{"LD_PRELOAD", library},
+                           {"FAKETIME", start},
+                           {"TZ", "UTC"},
+                           {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
+    return options;
 }
 
 void answer(ProgramRun& run, const std::string& prompt, const std::string& keys) {

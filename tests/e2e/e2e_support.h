@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,11 @@ struct ProgramRun {
     struct termios found;
     std::time_t ended = 0;
 };
+
+// Launch options whose program sees a clock that starts at the given time
+// ("@2107-03-04 05:06:07", UTC) and runs on from there; no value when
+// libfaketime is not installed.
+std::optional<LaunchOptions> withClockAt(const std::string& start);
 
 // Waits for the prompt and for the program to await a key, then types.
 void answer(ProgramRun& run, const std::string& prompt, const std::string& keys);

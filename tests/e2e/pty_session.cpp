@@ -38,19 +38,25 @@ int msLeft(Clock::time_point deadline) {
     if (chdir(options.workDir.c_str()) != 0) _exit(120);
     const struct rlimit noCore = {0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
-    if (options.fileSizeLimit != RLIM_INFINITY) {
-        const struct rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        signal(SIGXFSZ, SIG_IGN);
-    }
+    signal(SIGHUP, options.ignoreHangup ? SIG_IGN : SIG_DFL);
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
-    execl(TAVIMOR_BINARY, "tavimor", static_cast<char*>(nullptr));
+    std::vector<char*> argv = {const_cast<char*>("tavimor")};
+    for (const std::string& a : options.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const struct rlimit fileSize = {options.fileSizeLimit, options.fileSizeLimit};
+    setrlimit(RLIMIT_FSIZE, &fileSize);
+    // Last, so that nothing here runs out of memory under it.
+    const struct rlimit addressSpace = {options.addressSpaceLimit, options.addressSpaceLimit};
+    setrlimit(RLIMIT_AS, &addressSpace);
+    execv(TAVIMOR_BINARY, argv.data());
     _exit(127);
 }
 
 // The session leader: like a shell, it waits for its foreground job and
 // reports how it ended (exit status, or 128 plus the signal).
 [[noreturn]] void runLeader(int slave, int pidPipe, const LaunchOptions& options) {
+    // Outlives a hang-up of the terminal, so that it can still report.
+    signal(SIGHUP, SIG_IGN);
     setsid();
     if (options.controllingTerminal) ioctl(slave, TIOCSCTTY, 0);
     const pid_t program = fork();
@@ -98,8 +104,19 @@ PtySession::~PtySession() {
         kill(leader_, SIGKILL);
         waitpid(leader_, nullptr, 0);
     }
-    close(master_);
+    if (master_ >= 0) close(master_);
     close(slave_);
+}
+
+void PtySession::hangUp() {
+    close(master_);
+    master_ = -1;
+}
+
+int PtySession::unreadInput() const {
+    int count = -1;
+    ioctl(slave_, FIONREAD, &count);
+    return count;
 }
 
 void PtySession::type(std::string_view bytes) {
@@ -114,6 +131,10 @@ void PtySession::type(std::string_view bytes) {
 }
 
 void PtySession::collect(int timeoutMs) {
+    if (master_ < 0) {
+        if (timeoutMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+        return;
+    }
     struct pollfd p = {master_, POLLIN, 0};
     if (poll(&p, 1, timeoutMs) <= 0) return;
     char buffer[4096];

@@ -15,9 +15,15 @@ struct LaunchOptions {
     std::string workDir;
     // The terminal becomes the program's controlling terminal.
     bool controllingTerminal = true;
-    // Limit on the size of files the program writes (RLIMIT_FSIZE), with
-    // SIGXFSZ ignored so that writes fail instead of killing it.
+    // Limit on the size of files the program writes (RLIMIT_FSIZE), as set
+    // by `ulimit -f`; SIGXFSZ keeps its default action.
     rlim_t fileSizeLimit = RLIM_INFINITY;
+    // Limit on the program's address space (RLIMIT_AS), as set by `ulimit -v`.
+    rlim_t addressSpaceLimit = RLIM_INFINITY;
+    // The program starts with SIGHUP ignored, as under nohup.
+    bool ignoreHangup = false;
+    // Arguments after the program's name.
+    std::vector<std::string> arguments;
     // Extra environment variables.
     std::vector<std::pair<std::string, std::string>> environment;
 };
@@ -47,6 +53,10 @@ public:
     Ending waitForEnd(int timeoutMs = 10000);
     // Waits until the program is stopped (job control).
     bool waitForStopped(int timeoutMs = 5000);
+    // Closes the terminal's master side, as when its window is closed.
+    void hangUp();
+    // Bytes typed that nobody has read from the terminal.
+    int unreadInput() const;
 
     const std::string& output() const { return output_; }
     // The terminal's settings now, and as they were before the program started.

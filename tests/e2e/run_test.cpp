@@ -97,7 +97,7 @@ TEST(EndToEnd, DirectoryInTheWayOfAnOutputFile) {
 
 TEST(EndToEnd, FileSizeLimitFailsTheWriteAndLeavesNoPartialFile) {
     LaunchOptions options;
-    options.fileSizeLimit = 5000;
+    options.fileSizeLimit = 8 * 1024;  // ulimit -f 8
     ProgramRun run(options);
     answerAll(run, "2", "3", "stone\r");
     const Ending e = run.end();
@@ -136,14 +136,9 @@ TEST(EndToEnd, NoControllingTerminalEndsAtOnceWithAMessage) {
 }
 
 TEST(EndToEnd, SeedKeepsWorkingAfter2106) {
-    const std::string library = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
-    ASSERT_EQ(access(library.c_str(), R_OK), 0) << "libfaketime is needed (Debian package faketime)";
-    LaunchOptions options;
-    options.environment = {{"LD_PRELOAD", library},
-                           {"FAKETIME", "@2107-03-04 05:06:07"},
-                           {"TZ", "UTC"},
-                           {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
-    ProgramRun run(options);
+    const auto options = withClockAt("@2107-03-04 05:06:07");
+    ASSERT_TRUE(options) << "libfaketime is needed (Debian package faketime)";
+    ProgramRun run(*options);
     answerAll(run, "1", "9", "future\r");
     EXPECT_EQ(run.end().value, 0);
     // 2107-03-04 05:06:07 UTC; the faked clock runs on from there.

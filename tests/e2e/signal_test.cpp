@@ -30,22 +30,36 @@ TEST(Signals, TerminatingSignalsRestoreTheTerminalAndEndTheProgramBySignal) {
     }
 }
 
-TEST(Signals, SuspendRestoresTheTerminalAndContinuingTakesRawModeAgain) {
+// Stops the program while it waits for a key and continues it; true when it
+// waits raw again.
+::testing::AssertionResult stopAndContinue(ProgramRun& run) {
+    kill(run.session.programPid(), SIGTSTP);
+    if (!run.session.waitForStopped()) return ::testing::AssertionFailure() << "not stopped";
+    if (!run.terminalAsFound()) return ::testing::AssertionFailure() << "terminal left raw while stopped";
+    kill(run.session.programPid(), SIGCONT);
+    if (!run.session.waitForRawMode(true)) return ::testing::AssertionFailure() << "raw mode not taken again";
+    return ::testing::AssertionSuccess();
+}
+
+TEST(Signals, SuspendGivesTheTerminalBackAndContinuingShowsThePromptAgain) {
     ProgramRun run;
     answer(run, kFirstPrompt, "");
-    for (int round = 0; round < 2; ++round) {
-        kill(run.session.programPid(), SIGTSTP);
-        ASSERT_TRUE(run.session.waitForStopped());
-        EXPECT_TRUE(run.terminalAsFound()) << "while stopped";
-        kill(run.session.programPid(), SIGCONT);
-        ASSERT_TRUE(run.session.waitForRawMode(true)) << "raw mode not taken again";
-    }
+    for (int round = 0; round < 2; ++round) ASSERT_TRUE(stopAndContinue(run));
     run.session.type("3");
-    answer(run, kSecondPrompt, "q");
+    answer(run, kSecondPrompt, "4");
+    answer(run, kNamePrompt, "ab");
+    ASSERT_TRUE(run.session.waitForOutput(kNamePrompt + "AB"));
+    ASSERT_TRUE(stopAndContinue(run));
+    ASSERT_TRUE(run.session.waitForOutput(kNamePrompt + "AB\r\n" + kNamePrompt + "AB"));
+    run.session.type("c\r");
     const Ending e = run.end();
     EXPECT_FALSE(e.signaled);
     EXPECT_EQ(e.value, 0);
-    EXPECT_EQ(run.session.output(), kBanner + kFirstPrompt + "3\r\n" + kSecondPrompt);
+    // Each return shows the current line again, with what was typed so far.
+    EXPECT_EQ(run.session.output(), kBanner + kFirstPrompt + "\r\n" + kFirstPrompt + "\r\n" + kFirstPrompt + "3\r\n" +
+                                        kSecondPrompt + "4\r\n" + kNamePrompt + "AB\r\n" + kNamePrompt +
+                                        "ABC\r\nABC3.COB\r\nABC2.COB\r\nABC1.COB\r\nABC0.COB\r\n");
+    EXPECT_TRUE(rocksFromOneSecond(run.dir, "ABC", 3, 0, 4, run.started, run.ended));
     EXPECT_TRUE(run.terminalAsFound());
 }
 

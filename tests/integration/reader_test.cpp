@@ -161,8 +161,6 @@ void checkRock(const TempDir& dir, const std::string& name, int rockNumber) {
 
 TEST(Reader, AssimpLoadsEveryRockOfSeveralRuns) {
     ASSERT_TRUE(assimpIsInstalled());
-    const std::string library = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
-    ASSERT_EQ(access(library.c_str(), R_OK), 0) << "libfaketime is needed (Debian package faketime)";
     const struct {
         const char* clock;
         std::time_t seconds;
@@ -170,12 +168,9 @@ TEST(Reader, AssimpLoadsEveryRockOfSeveralRuns) {
     for (const auto& start : starts) {
         for (const std::string spike : {"0", "9"}) {
             SCOPED_TRACE(std::string(start.clock) + " spike " + spike);
-            LaunchOptions options;
-            options.environment = {{"LD_PRELOAD", library},
-                                   {"FAKETIME", start.clock},
-                                   {"TZ", "UTC"},
-                                   {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
-            ProgramRun run(options);
+            const auto options = withClockAt(start.clock);
+            ASSERT_TRUE(options) << "libfaketime is needed (Debian package faketime)";
+            ProgramRun run(*options);
             answerAll(run, "9", spike, "rock\r");
             ASSERT_EQ(run.end().value, 0) << run.session.output();
             EXPECT_TRUE(rocksFromOneSecond(run.dir, "ROCK", 9, 0, std::stoi(spike), start.seconds,

@@ -5,19 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "app/rock_file.h"
-#include "cobwriter/object_writer.h"
+#include "cobwriter/cob_file.h"
+#include "cobwriter/fixed_format.h"
 #include "crlf_lines.h"
-#include "geometry/random_scale.h"
+#include "geometry/topology.h"
 
 namespace tavimor {
 namespace {
 
 std::string rock(std::uint32_t seed, int number, int spike) {
-    seedRandom(seed);
-    ObjectStream out;
-    formatRock(out, number, spike);
-    return out.bytes;
+    Lcg generator{seed};
+    return cobFile(makeRock(generator, spike), number);
 }
 
 TEST(ObjectFile, SizeAndLinePositionsHoldForEverySpike) {
@@ -47,7 +45,7 @@ TEST(ObjectFile, SizeAndLinePositionsHoldForEverySpike) {
     for (int spike = 0; spike <= 9; ++spike) {
         for (const std::uint32_t seed : {0u, 1u, 0xFFFFFFFFu, 1765000000u}) {
             const std::string bytes = rock(seed, spike, spike);
-            ASSERT_EQ(bytes.size(), kRockFileSize) << "seed " << seed << " spike " << spike;
+            ASSERT_EQ(bytes.size(), kCobFileSize) << "seed " << seed << " spike " << spike;
             EXPECT_EQ(bytes.find('\r', 0), 31u);
             const auto lines = splitCrLfLines(bytes);
             ASSERT_EQ(lines.size(), 483u);
@@ -86,17 +84,45 @@ std::string readFile(const std::string& path) {
 
 TEST(ObjectFile, MatchesTheGoldenRocksOfSeedOneSpikeNine) {
     // Two rocks of one run: the second continues the random sequence.
-    seedRandom(1);
+    Lcg generator{1};
     for (const int n : {1, 0}) {
-        ObjectStream out;
-        formatRock(out, n, 9);
-        const auto written = splitCrLfLines(out.bytes);
+        const auto written = splitCrLfLines(cobFile(makeRock(generator, 9), n));
         const auto golden = splitCrLfLines(readFile(std::string(TAVIMOR_TEST_DATA) + "/SEED1S9R" + std::to_string(n) + ".COB"));
         ASSERT_EQ(written.size(), golden.size()) << "rock " << n;
         for (std::size_t i = 0; i < golden.size(); ++i) {
             ASSERT_EQ(written[i].text, golden[i].text) << "rock " << n << ", line " << i + 1;
         }
     }
+}
+
+TEST(ObjectFile, WorkedVertexValuesAndTheTextureTable) {
+    const auto lines = splitCrLfLines(rock(1, 0, 9));
+    // Vertex lines start at line 14.
+    EXPECT_EQ(lines[13].text, "0.500626 0.000000 0.867109");
+    EXPECT_EQ(lines[14].text, "0.677053 0.390896 1.354104");
+    EXPECT_EQ(lines[15].text, "0.298326 0.516716 1.033431");
+    EXPECT_EQ(lines[13 + 13].text, "1.135151 0.655380 0.756767");
+    EXPECT_EQ(lines[13 + 66].text, "-0.292409 -0.000566 1.227939");
+    // The texture lines are the table's numbers as the general formatter
+    // prints them, odd entries (64, 68, the negative seam copies) included.
+    for (int t = 0; t < kTextureVertexCount; ++t) {
+        char u[kMaxFixedLength], v[kMaxFixedLength];
+        const std::string expected = std::string(u, formatFixed6(kTextureVertices[t].u, u)) + " " +
+                                     std::string(v, formatFixed6(kTextureVertices[t].v, v));
+        EXPECT_EQ(lines[89 + t].text, expected) << t;
+    }
+}
+
+TEST(ObjectFile, LongRockNumbersAndLargeScalesOnlyWidenTheirLines) {
+    Lcg generator{3};
+    const std::string bytes = cobFile(makeRock(generator, 9, Scale{1000.0, 1.0, 0.001}), 123456);
+    const auto lines = splitCrLfLines(bytes);
+    ASSERT_EQ(lines.size(), 483u);
+    EXPECT_EQ(lines[2].text, "Name Rock123456");
+    EXPECT_EQ(lines[482].text, "END  V1.00 Id 0 Parent 0 Size        0");
+    // Vertex 24 is (1, 0, 0) scaled by its factor and then by 1000.
+    EXPECT_EQ(lines[13 + 24].text.find("0.000000 0.000000"), lines[13 + 24].text.size() - 17);
+    EXPECT_EQ(lines[13 + 24].text.find(' '), 11u);
 }
 
 }  // namespace

@@ -1,126 +1,133 @@
 #pragma once
 
 #include <array>
-#include <string_view>
+#include <cstddef>
+
+#include "geometry/base_shape.h"
 
 namespace tavimor {
 
-// The mesh every rock shares: 93 texture vertices and 146 triangles over the
-// 75 vertex positions. Only the positions change from rock to rock.
+// The mesh every rock shares: 146 triangles over the kVertexCount positions,
+// and 93 texture vertices. Only the positions change from rock to rock.
 
 inline constexpr int kTextureVertexCount = 93;
 inline constexpr int kFaceCount = 146;
 
-// Texture vertices as the text of their lines ("u v", six decimals each).
-// Entries 0 to 59 are the grid u = k / 12 over the five rings; 60 to 92 are
-// the caps and the seam copies. Entries 64 and 68 are written but no face
-// refers to them.
-inline constexpr std::array<std::string_view, kTextureVertexCount> kTextureVertices = {
-    "0.000000 0.831061",
-    "0.083333 0.831061",
-    "0.166667 0.831061",
-    "0.250000 0.831061",
-    "0.333333 0.831061",
-    "0.416667 0.831061",
-    "0.500000 0.831061",
-    "0.583333 0.831061",
-    "0.666667 0.831061",
-    "0.750000 0.831061",
-    "0.833333 0.831061",
-    "0.916667 0.831061",
-    "0.000000 0.662752",
-    "0.083333 0.662752",
-    "0.166667 0.662752",
-    "0.250000 0.662752",
-    "0.333333 0.662752",
-    "0.416667 0.662752",
-    "0.500000 0.662752",
-    "0.583333 0.662752",
-    "0.666667 0.662752",
-    "0.750000 0.662752",
-    "0.833333 0.662752",
-    "0.916667 0.662752",
-    "0.000000 0.495511",
-    "0.083333 0.495511",
-    "0.166667 0.495511",
-    "0.250000 0.495511",
-    "0.333333 0.495511",
-    "0.416667 0.495511",
-    "0.500000 0.495511",
-    "0.583333 0.495511",
-    "0.666667 0.495511",
-    "0.750000 0.495511",
-    "0.833333 0.495511",
-    "0.916667 0.495511",
-    "0.000000 0.329473",
-    "0.083333 0.329473",
-    "0.166667 0.329473",
-    "0.250000 0.329473",
-    "0.333333 0.329473",
-    "0.416667 0.329473",
-    "0.500000 0.329473",
-    "0.583333 0.329473",
-    "0.666667 0.329473",
-    "0.750000 0.329473",
-    "0.833333 0.329473",
-    "0.916667 0.329473",
-    "0.000000 0.164449",
-    "0.083333 0.164449",
-    "0.166667 0.164449",
-    "0.250000 0.164449",
-    "0.333333 0.164449",
-    "0.416667 0.164449",
-    "0.500000 0.164449",
-    "0.583333 0.164449",
-    "0.666667 0.164449",
-    "0.750000 0.164449",
-    "0.833333 0.164449",
-    "0.916667 0.164449",
-    "0.250000 0.917755",
-    "0.750000 0.917755",
-    "0.750001 0.082245",
-    "0.249999 0.082245",
-    "2.000000 1.000000",
-    "0.000321 0.924511",
-    "0.500309 0.924521",
-    "0.500831 0.073914",
-    "2.000000 0.000001",
-    "0.000804 0.073921",
-    "0.560940 0.897396",
-    "0.556180 0.103712",
-    "0.416667 0.060563",
-    "0.916666 0.075859",
-    "0.064440 0.099074",
-    "-0.083333 0.831061",
-    "-0.083333 0.662752",
-    "-0.083333 0.495511",
-    "-0.083333 0.329473",
-    "-0.083333 0.164449",
-    "-0.250000 0.917755",
-    "-0.124840 1.000000",
-    "0.625416 0.000001",
-    "-0.083334 0.075859",
-    "-0.041265 0.000001",
-    "0.833334 0.000001",
-    "0.625154 1.000000",
-    "0.125160 1.000000",
-    "0.333333 1.000000",
-    "0.458488 1.000000",
-    "0.125401 0.000001",
-    "0.458749 0.000001",
-    "0.333333 0.000001",
+struct TextureVertex {
+    double u, v;
 };
 
+// Entries 0 to 59 are the grid u = k / 12 over the five rings; 60 to 92 are
+// the caps and the seam copies. Every value has six decimals. Entries 64 and
+// 68 lie outside the unit square and no face refers to them; they are kept
+// because the object file lists every entry in its place.
+inline constexpr std::array<TextureVertex, kTextureVertexCount> kTextureVertices = {{
+    {0.000000, 0.831061},
+    {0.083333, 0.831061},
+    {0.166667, 0.831061},
+    {0.250000, 0.831061},
+    {0.333333, 0.831061},
+    {0.416667, 0.831061},
+    {0.500000, 0.831061},
+    {0.583333, 0.831061},
+    {0.666667, 0.831061},
+    {0.750000, 0.831061},
+    {0.833333, 0.831061},
+    {0.916667, 0.831061},
+    {0.000000, 0.662752},
+    {0.083333, 0.662752},
+    {0.166667, 0.662752},
+    {0.250000, 0.662752},
+    {0.333333, 0.662752},
+    {0.416667, 0.662752},
+    {0.500000, 0.662752},
+    {0.583333, 0.662752},
+    {0.666667, 0.662752},
+    {0.750000, 0.662752},
+    {0.833333, 0.662752},
+    {0.916667, 0.662752},
+    {0.000000, 0.495511},
+    {0.083333, 0.495511},
+    {0.166667, 0.495511},
+    {0.250000, 0.495511},
+    {0.333333, 0.495511},
+    {0.416667, 0.495511},
+    {0.500000, 0.495511},
+    {0.583333, 0.495511},
+    {0.666667, 0.495511},
+    {0.750000, 0.495511},
+    {0.833333, 0.495511},
+    {0.916667, 0.495511},
+    {0.000000, 0.329473},
+    {0.083333, 0.329473},
+    {0.166667, 0.329473},
+    {0.250000, 0.329473},
+    {0.333333, 0.329473},
+    {0.416667, 0.329473},
+    {0.500000, 0.329473},
+    {0.583333, 0.329473},
+    {0.666667, 0.329473},
+    {0.750000, 0.329473},
+    {0.833333, 0.329473},
+    {0.916667, 0.329473},
+    {0.000000, 0.164449},
+    {0.083333, 0.164449},
+    {0.166667, 0.164449},
+    {0.250000, 0.164449},
+    {0.333333, 0.164449},
+    {0.416667, 0.164449},
+    {0.500000, 0.164449},
+    {0.583333, 0.164449},
+    {0.666667, 0.164449},
+    {0.750000, 0.164449},
+    {0.833333, 0.164449},
+    {0.916667, 0.164449},
+    {0.250000, 0.917755},
+    {0.750000, 0.917755},
+    {0.750001, 0.082245},
+    {0.249999, 0.082245},
+    {2.000000, 1.000000},
+    {0.000321, 0.924511},
+    {0.500309, 0.924521},
+    {0.500831, 0.073914},
+    {2.000000, 0.000001},
+    {0.000804, 0.073921},
+    {0.560940, 0.897396},
+    {0.556180, 0.103712},
+    {0.416667, 0.060563},
+    {0.916666, 0.075859},
+    {0.064440, 0.099074},
+    {-0.083333, 0.831061},
+    {-0.083333, 0.662752},
+    {-0.083333, 0.495511},
+    {-0.083333, 0.329473},
+    {-0.083333, 0.164449},
+    {-0.250000, 0.917755},
+    {-0.124840, 1.000000},
+    {0.625416, 0.000001},
+    {-0.083334, 0.075859},
+    {-0.041265, 0.000001},
+    {0.833334, 0.000001},
+    {0.625154, 1.000000},
+    {0.125160, 1.000000},
+    {0.333333, 1.000000},
+    {0.458488, 1.000000},
+    {0.125401, 0.000001},
+    {0.458749, 0.000001},
+    {0.333333, 0.000001},
+}};
+
+// A corner of a face: a position and a texture vertex.
 struct Corner {
     int vertex;
     int textureVertex;
 };
-
-// A triangle's three corners, in the order they are written.
 using Face = std::array<Corner, 3>;
 
-// Faces 0 to 95 join neighbouring rings, 24 to a band; 96 to 145 close the
-// two caps. Corners run clockwise seen from outside the rock.
+// Corners run clockwise seen from outside the base shape, as the object file
+// stores them. Seven vertices on the texture seam (11, 23, 35, 47, 59, 61,
+// 73) have a second texture vertex one unit to the left; the poles 64 and 68
+// have one per face.
 inline constexpr std::array<Face, kFaceCount> kFaces = {{
     {{{13, 13}, {0, 0}, {1, 1}}},
     {{{13, 13}, {12, 12}, {0, 0}}},
@@ -269,5 +276,68 @@ inline constexpr std::array<Face, kFaceCount> kFaces = {{
     {{{74, 74}, {48, 48}, {49, 49}}},
     {{{69, 69}, {48, 48}, {74, 74}}},
 }};
+
+namespace topology_checks {
+
+constexpr bool indicesInRange() {
+    for (const Face& f : kFaces) {
+        for (const Corner& c : f) {
+            if (c.vertex < 0 || c.vertex >= kVertexCount) return false;
+            if (c.textureVertex < 0 || c.textureVertex >= kTextureVertexCount) return false;
+        }
+        if (f[0].vertex == f[1].vertex || f[1].vertex == f[2].vertex || f[0].vertex == f[2].vertex) return false;
+    }
+    return true;
+}
+
+// Each directed edge a -> b occurs once, and its reverse b -> a once: the
+// mesh is closed and its faces agree on which side is outside.
+constexpr bool closedAndConsistent() {
+    for (const Face& f : kFaces) {
+        for (int k = 0; k < 3; ++k) {
+            const int a = f[static_cast<std::size_t>(k)].vertex;
+            const int b = f[static_cast<std::size_t>((k + 1) % 3)].vertex;
+            int same = 0;
+            int reverse = 0;
+            for (const Face& g : kFaces) {
+                for (int m = 0; m < 3; ++m) {
+                    const int c = g[static_cast<std::size_t>(m)].vertex;
+                    const int d = g[static_cast<std::size_t>((m + 1) % 3)].vertex;
+                    same += c == a && d == b;
+                    reverse += c == b && d == a;
+                }
+            }
+            if (same != 1 || reverse != 1) return false;
+        }
+    }
+    return true;
+}
+
+// A texture vertex belongs to one position only (unused ones to none).
+constexpr bool textureVerticesOwnedOnce() {
+    std::array<int, kTextureVertexCount> owner{};
+    owner.fill(-1);
+    for (const Face& f : kFaces) {
+        for (const Corner& c : f) {
+            int& o = owner[static_cast<std::size_t>(c.textureVertex)];
+            if (o >= 0 && o != c.vertex) return false;
+            o = c.vertex;
+        }
+    }
+    for (int t = 0; t < kTextureVertexCount; ++t) {
+        const bool unused = owner[static_cast<std::size_t>(t)] < 0;
+        if (unused != (t == 64 || t == 68)) return false;
+    }
+    return true;
+}
+
+}  // namespace topology_checks
+
+static_assert(topology_checks::indicesInRange());
+static_assert(topology_checks::closedAndConsistent());
+static_assert(topology_checks::textureVerticesOwnedOnce());
+// Euler's formula for a closed surface of genus 0: V - E + F = 2, with every
+// edge shared by two of the three-edged faces.
+static_assert(kVertexCount - 3 * kFaceCount / 2 + kFaceCount == 2);
 
 }  // namespace tavimor

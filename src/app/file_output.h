@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tavimor {
+
+enum class SaveResult { Saved, OpenFailed, WriteFailed };
+
+// Creates or empties the file at path and writes bytes into it, with one
+// open, one write and one close. A file that could not be written completely
+// is removed, and so is a file a terminating signal interrupts.
+SaveResult saveFile(const std::string& path, std::string_view bytes);
+
+// The message for a failed save, as the dialogue has always shown it.
+std::string_view saveFailureMessage(SaveResult result);
+
+}  // namespace tavimor

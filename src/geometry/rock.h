@@ -1,0 +1,35 @@
+#pragma once
+
+#include <array>
+
+#include "geometry/base_shape.h"
+#include "geometry/generator.h"
+
+namespace tavimor {
+
+// One rock: the base shape with every vertex pushed outwards by a random
+// factor of its own. Z is up. The faces and texture vertices are the shared
+// topology; only the positions are the rock's own.
+struct Rock {
+    std::array<Position, kVertexCount> positions;
+};
+
+// Factors applied to X, Y and Z after the rock is made. At 1 they change no
+// bit of any position.
+struct Scale {
+    double x = 1.0;
+    double y = 1.0;
+    double z = 1.0;
+};
+
+// The rock's diffuse colour as fractions of 1: a warm sandstone.
+struct Colour {
+    double red, green, blue;
+};
+inline constexpr Colour kRockColour = {0.8235294, 0.6431373, 0.5215687};
+
+// Makes one rock from exactly kVertexCount draws, one per vertex in index
+// order, with factors from 1 to 1 + spike / 9.
+Rock makeRock(Lcg& generator, int spike, const Scale& scale = {});
+
+}  // namespace tavimor
