@@ -2,36 +2,43 @@
 # builds and runs every test, in a normal build and under AddressSanitizer
 # and UndefinedBehaviorSanitizer.
 JOBS ?= 2
+RUN := build/run
 RELEASE := build/release
 SANITIZE := build/sanitize
 BENCH := build/bench
+# Warnings are errors in CI only (CI=true there).
+WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: all run test test-release test-sanitize deps bench clean
+.PHONY: all run test test-release test-sanitize bench clean
 
+# The program alone, in a build of its own: no test or benchmark package
+# is needed for it.
 all:
-	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-	cmake --build $(RELEASE) -j $(JOBS) --target tavimor
+	./tools/install-deps build
+	cmake -S . -B $(RUN) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTAVIMOR_BENCH=OFF
+	cmake --build $(RUN) -j $(JOBS) --target tavimor
 
 run: all
-	./$(RELEASE)/tavimor
+	./$(RUN)/tavimor
 
-# Installs the Debian packages the tests use, where they are missing.
-deps:
-	./tools/install-test-deps
-
-test: deps test-release test-sanitize
+# The packages go in before anything is configured, also under make -j.
+test:
+	./tools/install-deps test
+	$(MAKE) test-release
+	$(MAKE) test-sanitize
 
 test-release:
-	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DTAVIMOR_BENCH=ON
+	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DTAVIMOR_BENCH=ON -DTAVIMOR_WERROR=$(WERROR)
 	cmake --build $(RELEASE) -j $(JOBS)
 	ctest --test-dir $(RELEASE) --output-on-failure -j $(JOBS)
 
 test-sanitize:
-	cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON -DTAVIMOR_SANITIZE=ON
+	cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON -DTAVIMOR_SANITIZE=ON -DTAVIMOR_WERROR=$(WERROR)
 	cmake --build $(SANITIZE) -j $(JOBS)
-	ctest --test-dir $(SANITIZE) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(SANITIZE) --output-on-failure -j $(JOBS) -LE exhaustive
 
 bench:
+	./tools/install-deps test
 	cmake -S . -B $(BENCH) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTAVIMOR_BENCH=ON
 	cmake --build $(BENCH) -j $(JOBS)
 	./$(BENCH)/bench/tavimor_bench
