@@ -119,6 +119,14 @@ void writeAll(int fd, const char* text, std::size_t size) {
 void outOfMemoryOnOutput() { outOfMemory(STDOUT_FILENO); }
 void outOfMemoryOnError() { outOfMemory(STDERR_FILENO); }
 
+// Libraries build constant objects before main (the option parser's
+// validators, for one), and those allocate too. This handler is in place
+// before any of them; main chooses the stream later.
+struct HandlerBeforeStartUp {
+    HandlerBeforeStartUp() { std::set_new_handler(outOfMemoryOnOutput); }
+};
+__attribute__((init_priority(101))) const HandlerBeforeStartUp handlerBeforeStartUp;
+
 }  // namespace
 
 void installSignalHandlers() {

@@ -1,21 +1,50 @@
 #include <cstdio>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "app/console.h"
 #include "app/guard.h"
+#include "app/options.h"
 #include "app/run_driver.h"
+#include "app/scripted_run.h"
 #include "app/seed.h"
 
-int main() {
-    // The seed is the start-up time, taken before anything is shown.
-    tavimor::Lcg generator{tavimor::seedFromCalendarTime(std::time(nullptr))};
-    tavimor::installSignalHandlers();
+namespace {
+
+// With no arguments: the classic dialogue at the console.
+int runAtTheConsole(std::uint32_t seed) {
     tavimor::endOnOutOfMemory(tavimor::ReportStream::Output);
-    int status;
-    {
-        tavimor::TerminalConsole console;
-        status = tavimor::runDialogue(console, generator);
+    tavimor::Lcg generator{seed};
+    tavimor::TerminalConsole console;
+    return tavimor::runDialogue(console, generator);
+}
+
+// With arguments: no dialogue, no keys read.
+int runFromTheCommandLine(const std::vector<std::string>& arguments, std::uint32_t clockSeed) {
+    tavimor::endOnOutOfMemory(tavimor::ReportStream::Error);
+    const tavimor::CommandLine command = tavimor::parseCommandLine(arguments);
+    switch (command.action) {
+        case tavimor::CommandLine::Action::Print:
+            std::fputs(command.text.c_str(), stdout);
+            return tavimor::kExitSuccess;
+        case tavimor::CommandLine::Action::Fail:
+            std::fprintf(stderr, "%s\n%s", command.text.c_str(), tavimor::kUsage.data());
+            return tavimor::kExitUsage;
+        case tavimor::CommandLine::Action::Run:
+            break;
     }
+    return tavimor::runScripted(command.options, command.options.seed.value_or(clockSeed));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The seed is the start-up time, taken before anything is shown.
+    const std::uint32_t seed = tavimor::seedFromCalendarTime(std::time(nullptr));
+    tavimor::installSignalHandlers();
+    const int status = argc > 1 ? runFromTheCommandLine(std::vector<std::string>(argv + 1, argv + argc), seed)
+                                : runAtTheConsole(seed);
     std::fflush(stdout);
     return status;
 }

@@ -1,6 +1,9 @@
 #include "e2e_support.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -81,6 +84,55 @@ Ending ProgramRun::end() {
     return ::testing::AssertionFailure() << "terminal settings changed";
 }
 
+CommandResult runCommand(const std::vector<std::string>& args, const std::string& dir) {
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int nothing = open("/dev/null", O_RDONLY);
+        dup2(nothing, 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (const int fd : {out[0], out[1], err[0], err[1]}) close(fd);
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    CommandResult result;
+    struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* into[2] = {&result.output, &result.errors};
+    for (int open = 2; open > 0;) {
+        if (poll(fds, 2, -1) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                into[i]->append(buffer, static_cast<std::size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+CommandResult runTavimor(const std::vector<std::string>& args, const std::string& dir) {
+    std::vector<std::string> command = {TAVIMOR_BINARY};
+    command.insert(command.end(), args.begin(), args.end());
+    return runCommand(command, dir);
+}
+
 std::optional<LaunchOptions> withClockAt(const std::string& start) {
     const std::string library = TAVIMOR_FAKETIME;
     if (library.empty() || access(library.c_str(), R_OK) != 0) return std::nullopt;
@@ -88,6 +140,7 @@ std::optional<LaunchOptions> withClockAt(const std::string& start) {
     options.environment = {{"LD_PRELOAD", library},
                            {"FAKETIME", start},
                            {"TZ", "UTC"},
+                           {"DONT_FAKE_MONOTONIC", "1"},
                            {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
     return options;
 }

@@ -66,6 +66,16 @@ struct ProgramRun {
 // libfaketime is not installed.
 std::optional<LaunchOptions> withClockAt(const std::string& start);
 
+// A program run to its end without a terminal, standard input closed.
+struct CommandResult {
+    int status = -1;  // exit status; 127 when the command cannot be started
+    std::string output;
+    std::string errors;
+};
+CommandResult runCommand(const std::vector<std::string>& args, const std::string& dir);
+// tavimor itself, with arguments.
+CommandResult runTavimor(const std::vector<std::string>& args, const std::string& dir);
+
 // Waits for the prompt and for the program to await a key, then types.
 void answer(ProgramRun& run, const std::string& prompt, const std::string& keys);
 // Answers the three questions in turn.

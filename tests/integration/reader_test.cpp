@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <map>
@@ -18,41 +19,10 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "geometry/rock.h"
 
 namespace tavimor::e2e {
 namespace {
-
-struct CommandResult {
-    int status = -1;  // exit status; 127 when the command cannot be started
-    std::string output;
-};
-
-CommandResult runCommand(const std::vector<std::string>& args, const std::string& dir) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipeFds[1], 1);
-        dup2(pipeFds[1], 2);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        if (chdir(dir.c_str()) != 0) _exit(126);
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    CommandResult result;
-    char buffer[4096];
-    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) result.output.append(buffer, n);
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
 
 ::testing::AssertionResult assimpIsInstalled() {
     const CommandResult r = runCommand({"assimp", "version"}, "/");
@@ -60,10 +30,10 @@ CommandResult runCommand(const std::vector<std::string>& args, const std::string
     return ::testing::AssertionFailure() << "assimp is not installed (Debian package assimp-utils)";
 }
 
-using Position = std::array<double, 3>;
+using Point = std::array<double, 3>;
 
 struct ObjMesh {
-    std::vector<Position> positions;
+    std::vector<Point> positions;
     std::vector<std::vector<int>> faces;  // 0-based position indices
 };
 
@@ -75,7 +45,7 @@ ObjMesh readObj(const std::string& text) {
         std::string kind;
         words >> kind;
         if (kind == "v") {
-            Position p{};
+            Point p{};
             words >> p[0] >> p[1] >> p[2];
             mesh.positions.push_back(p);
         } else if (kind == "f") {
@@ -100,16 +70,39 @@ std::array<double, 3> numbersAfter(const std::string& text, const std::string& k
     return values;
 }
 
+// The word after key, up to the end of its line.
+std::string wordAfter(const std::string& text, const std::string& key) {
+    const auto at = text.find(key);
+    if (at == std::string::npos) return {};
+    const auto start = at + key.size();
+    return text.substr(start, text.find_first_of("\r\n", start) - start);
+}
+
+// What one rock file holds, as the test expects it.
+struct Expected {
+    int rockNumber;
+    const tavimor::Rock* rock = nullptr;  // positions to find, Z-up; none: not checked
+    bool yUp = false;                     // stored as (x, z, -y)
+    bool named = true;                    // the node is called Rock<n>
+    std::string colourFrom = {};          // file with the diffuse colour as an "rgb" line, or "" for the table's
+    bool coloured = true;
+};
+
 // Everything assimp must make of one rock file.
-void checkRock(const TempDir& dir, const std::string& name, int rockNumber) {
+void checkRock(const TempDir& dir, const std::string& name, const Expected& expected) {
     SCOPED_TRACE(name);
     const CommandResult info = runCommand({"assimp", "info", name, "-l", "-vds"}, dir.path());
-    ASSERT_EQ(info.status, 0) << info.output;
-    EXPECT_EQ(info.output.find("\nWarn,"), std::string::npos) << info.output;
-    EXPECT_EQ(info.output.find("\nError,"), std::string::npos) << info.output;
+    ASSERT_EQ(info.status, 0) << info.output << info.errors;
+    for (const std::string& log : {info.output, info.errors}) {
+        EXPECT_EQ(log.find("Warn,"), std::string::npos) << log;
+        EXPECT_EQ(log.find("Error,"), std::string::npos) << log;
+    }
     EXPECT_TRUE(std::regex_search(info.output, std::regex("\\nFaces:\\s+146\\n"))) << info.output;
-    EXPECT_TRUE(std::regex_search(info.output, std::regex("Rock" + std::to_string(rockNumber) + " \\(mesh 0\\)")))
-        << info.output;
+    if (expected.named) {
+        EXPECT_TRUE(std::regex_search(info.output,
+                                      std::regex("Rock" + std::to_string(expected.rockNumber) + " \\(mesh 0\\)")))
+            << info.output;
+    }
 
     const CommandResult exported = runCommand({"assimp", "export", name, "rock.obj"}, dir.path());
     ASSERT_EQ(exported.status, 0) << exported.output;
@@ -117,7 +110,7 @@ void checkRock(const TempDir& dir, const std::string& name, int rockNumber) {
 
     // 146 triangles over exactly 75 distinct positions.
     ASSERT_EQ(mesh.faces.size(), 146u);
-    std::map<Position, int> ids;
+    std::map<Point, int> ids;
     std::vector<std::array<int, 3>> triangles;
     for (const auto& face : mesh.faces) {
         ASSERT_EQ(face.size(), 3u);
@@ -142,21 +135,46 @@ void checkRock(const TempDir& dir, const std::string& name, int rockNumber) {
     }
     EXPECT_EQ(directed.size(), 2u * 219u);
 
-    // Outward-facing: the reader turned the file's clockwise faces around.
-    std::vector<Position> at(ids.size());
+    // Outward-facing: the volume the faces enclose is positive.
+    std::vector<Point> at(ids.size());
     for (const auto& [p, id] : ids) at[id] = p;
     double volume = 0;
     for (const auto& t : triangles) {
-        const Position &a = at[t[0]], &b = at[t[1]], &c = at[t[2]];
+        const Point &a = at[t[0]], &b = at[t[1]], &c = at[t[2]];
         volume += a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
                   a[2] * (b[0] * c[1] - b[1] * c[0]);
     }
     EXPECT_GT(volume / 6, 0.0);
 
-    // The material's diffuse colour is the file's rgb line.
-    const auto rgb = numbersAfter(readFile(dir.file(name)), "\nrgb ", ",");
-    const auto kd = numbersAfter(readFile(dir.file("rock.mtl")), "\nKd ", "");
-    for (int k = 0; k < 3; ++k) EXPECT_NEAR(kd[k], rgb[k], 1e-6) << "channel " << k;
+    // The positions are the rock's, to single precision, once turned back
+    // to Z-up (the object file's six decimals are closer than that).
+    if (expected.rock != nullptr) {
+        std::vector<bool> found(expected.rock->positions.size(), false);
+        for (const Point& p : at) {
+            const Point zUp = expected.yUp ? Point{p[0], -p[2], p[1]} : p;
+            bool matched = false;
+            for (std::size_t i = 0; i < found.size() && !matched; ++i) {
+                const tavimor::Position& r = expected.rock->positions[i];
+                const double error = std::max({std::fabs(zUp[0] - r.x), std::fabs(zUp[1] - r.y), std::fabs(zUp[2] - r.z)});
+                const double size = std::max({std::fabs(r.x), std::fabs(r.y), std::fabs(r.z), 1.0});
+                if (!found[i] && error <= 6e-7 * size) found[i] = matched = true;
+            }
+            EXPECT_TRUE(matched) << "no rock position at " << zUp[0] << " " << zUp[1] << " " << zUp[2];
+        }
+    }
+
+    // The material's diffuse colour is the rock's.
+    if (expected.coloured) {
+        // The diffuse colour of the material the mesh uses (assimp adds a
+        // default material of its own to some formats).
+        const std::string used = wordAfter(readFile(dir.file("rock.obj")), "\nusemtl ");
+        const std::string materials = readFile(dir.file("rock.mtl"));
+        ASSERT_NE(materials.find("\nnewmtl " + used + "\n"), std::string::npos) << used;
+        const auto kd = numbersAfter(materials.substr(materials.find("\nnewmtl " + used + "\n")), "\nKd ", "");
+        std::array<double, 3> colour = {tavimor::kRockColour.red, tavimor::kRockColour.green, tavimor::kRockColour.blue};
+        if (!expected.colourFrom.empty()) colour = numbersAfter(readFile(dir.file(expected.colourFrom)), "\nrgb ", ",");
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(kd[k], colour[k], 1e-6) << "channel " << k;
+    }
 }
 
 TEST(Reader, AssimpLoadsEveryRockOfSeveralRuns) {
@@ -175,9 +193,69 @@ TEST(Reader, AssimpLoadsEveryRockOfSeveralRuns) {
             ASSERT_EQ(run.end().value, 0) << run.session.output();
             EXPECT_TRUE(rocksFromOneSecond(run.dir, "ROCK", 9, 0, std::stoi(spike), start.seconds,
                                            start.seconds + (run.ended - run.started) + 2));
-            for (int n = 9; n >= 0; --n) checkRock(run.dir, "ROCK" + std::to_string(n) + ".COB", n);
+            for (int n = 9; n >= 0; --n) {
+                const std::string name = "ROCK" + std::to_string(n) + ".COB";
+                checkRock(run.dir, name, Expected{.rockNumber = n, .colourFrom = name});
+            }
         }
     }
+}
+
+TEST(Reader, AssimpLoadsEveryFormatOfScriptedRuns) {
+    ASSERT_TRUE(assimpIsInstalled());
+    const struct {
+        std::uint32_t seed;
+        int spike;
+        const char* scale;
+    } runs[] = {{1, 9, "1"}, {123456789, 5, "1"}, {4294967295u, 0, "1"}, {77, 9, "0.5,2,1000"}};
+    for (const auto& r : runs) {
+        SCOPED_TRACE("seed " + std::to_string(r.seed) + " spike " + std::to_string(r.spike) + " scale " + r.scale);
+        TempDir dir;
+        const CommandResult run = runTavimor({"--seed", std::to_string(r.seed), "--count", "2", "--spike",
+                                              std::to_string(r.spike), "--scale", r.scale, "--name", "R", "--format",
+                                              "cob,obj,glb,stl,ply", "--quiet"},
+                                             dir.path());
+        ASSERT_EQ(run.status, 0) << run.errors;
+        ASSERT_EQ(run.output + run.errors, "");
+        double factors[3];
+        std::string scale = r.scale;
+        std::replace(scale.begin(), scale.end(), ',', ' ');
+        std::istringstream in(scale);
+        for (double& f : factors) {
+            if (!(in >> f)) f = factors[0];
+        }
+        tavimor::Lcg generator{r.seed};
+        for (int n = 1; n >= 0; --n) {
+            const tavimor::Rock rock =
+                makeRock(generator, r.spike, tavimor::Scale{factors[0], factors[1], factors[2]});
+            const std::string stem = std::string("R").append(std::to_string(n));
+            // The object file's six decimals can only hold unit-sized rocks to
+            // single precision.
+            const bool unitSized = std::string(r.scale) == "1";
+            checkRock(dir, stem + ".COB",
+                      Expected{.rockNumber = n, .rock = unitSized ? &rock : nullptr, .colourFrom = stem + ".COB"});
+            checkRock(dir, stem + ".obj", Expected{.rockNumber = n, .rock = &rock, .yUp = true});
+            checkRock(dir, stem + ".glb", Expected{.rockNumber = n, .rock = &rock, .yUp = true});
+            checkRock(dir, stem + ".stl", Expected{.rockNumber = n, .rock = &rock, .named = false, .coloured = false});
+            checkRock(dir, stem + ".ply", Expected{.rockNumber = n, .rock = &rock, .named = false, .coloured = false});
+        }
+    }
+}
+
+TEST(Reader, KhronosValidatorFindsNoErrorsOrWarningsInTheGlbFiles) {
+    const std::string modules = TAVIMOR_NODE_MODULES;
+    ASSERT_EQ(access((modules + "/gltf-validator/package.json").c_str(), R_OK), 0)
+        << "gltf-validator is needed (tools/install-deps test installs it with npm)";
+    TempDir dir;
+    const CommandResult run = runTavimor(
+        {"--seed", "99", "--count", "12", "--spike", "9", "--format", "glb", "--quiet"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::vector<std::string> command = {"env", "NODE_PATH=" + modules, "node",
+                                        std::string(TAVIMOR_SOURCE_DIR) + "/tests/integration/validate_gltf.js"};
+    for (int n = 11; n >= 0; --n) command.push_back(n < 10 ? "ROCK0" + std::to_string(n) + ".glb" : "ROCK" + std::to_string(n) + ".glb");
+    const CommandResult validated = runCommand(command, dir.path());
+    EXPECT_EQ(validated.status, 0) << validated.output << validated.errors;
+    EXPECT_NE(validated.output.find("12 files: 0 errors, 0 warnings"), std::string::npos) << validated.output;
 }
 
 TEST(RenderRocks, DrawsAContactSheetOfTheExpectedSize) {

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "geometry/rock.h"
+
+namespace tavimor {
+
+enum class Format { Cob, Obj, Glb, Stl, Ply };
+
+// A scripted run, as the command line asks for it.
+struct RunOptions {
+    int count = 1;
+    int spike = 5;
+    std::optional<std::uint32_t> seed;  // none: the clock at start-up
+    std::string stem = "ROCK";
+    std::vector<Format> formats = {Format::Cob};
+    Scale scale;
+    std::string directory = ".";
+    bool quiet = false;
+};
+
+struct CommandLine {
+    enum class Action { Run, Print, Fail };
+    Action action = Action::Run;
+    RunOptions options;
+    // Print: the help or version text for standard output. Fail: the one
+    // line that says what is wrong, for standard error.
+    std::string text;
+};
+
+inline constexpr int kExitUsage = 2;
+
+inline constexpr std::string_view kUsage =
+    "usage: tavimor [--count N] [--spike K] [--seed S] [--name STEM] [--format F[,F...]]\n"
+    "               [--scale X[,Y,Z]] [-o DIR] [--quiet]\n"
+    "       tavimor --help | --version\n";
+
+// Reads the arguments after the program's name. Nothing is written and
+// nothing is checked on disk beyond -o naming an existing directory.
+CommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+}  // namespace tavimor
