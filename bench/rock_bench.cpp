@@ -38,12 +38,15 @@ BENCHMARK(formatOneCoordinate);
 
 constexpr int kBatch = 10000;
 
-// A fresh, empty directory for every timed batch; removed untimed.
+// A fresh, empty directory for every timed batch; removed untimed. It is
+// made in $TAVIMOR_BENCH_DIR (default /tmp), so that file systems can be
+// compared.
 class FreshDirectory {
 public:
     FreshDirectory() {
-        char pattern[] = "/tmp/tavimor-bench-XXXXXX";
-        path_ = mkdtemp(pattern);
+        const char* parent = std::getenv("TAVIMOR_BENCH_DIR");
+        std::string pattern = std::string(parent != nullptr ? parent : "/tmp") + "/tavimor-bench-XXXXXX";
+        path_ = mkdtemp(pattern.data());
     }
     ~FreshDirectory() { std::filesystem::remove_all(path_); }
     std::string file(int n) const { return path_ + "/ROCK" + std::to_string(n) + ".COB"; }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -96,9 +97,104 @@ std::size_t copyText(const char* text, char* out) {
     return n;
 }
 
+// Pairs of decimal digits, "00" to "99".
+constexpr std::array<char, 200> kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+        pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// GCC's 128-bit integers: mantissa * 15625 needs 67 bits.
+__extension__ using Unsigned128 = unsigned __int128;
+
 }  // namespace
 
+// Why the fast path is exact. Let x = |v| * 10^6 = m * 15625 / 2^shift for
+// the double m * 2^e. The formatter first rounds |v| half up to 17
+// significant digits (judged by the 18th digit), then half up at the sixth
+// decimal. For |v| below 10^10 every tie (k + 1/2) * 10^-6 lies on the
+// 17-digit grid, so the two steps together round up exactly when
+// |v| >= tie - 5 * 10^(p-17), p being the power of ten of |v|'s leading
+// digit; that is, when frac(x) >= 1/2 - 5 * 10^(p-11). With D the number of
+// digits of floor(x), p = D - 7, so the margin is 5 * 10^(D-18): one 128-bit
+// comparison decides. (glibc's "%f" rounds once, to even, and so differs
+// from this rule just below ties.)
+bool fastMillionths(double v, std::uint64_t& millionths) {
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+    // Below 2^-30, |v| * 10^6 stays under 1/1000: nothing can round up.
+    if (biased < 1023 - 30) {
+        millionths = 0;
+        return true;
+    }
+    if (biased >= 1023 + 14) return false;  // 16384 and above, infinities, NaNs
+    const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+    // x = mantissa * 15625 / 2^shift, with shift from 33 to 76.
+    const int shift = 1075 - biased - 6;
+    const Unsigned128 product = static_cast<Unsigned128>(mantissa) * 15625u;
+    const Unsigned128 one = static_cast<Unsigned128>(1) << shift;
+    const Unsigned128 fraction = product & (one - 1);
+    const Unsigned128 half = one >> 1;
+    const auto whole = static_cast<std::uint64_t>(product >> shift);
+    if (fraction >= half) {
+        millionths = whole + 1;
+        return true;
+    }
+    // The margin is at most 5 * 10^-7 of a millionth, below 2^-20.
+    if (fraction < half - (one >> 20)) {
+        millionths = whole;
+        return true;
+    }
+    if (shift <= 64) {
+        // |v| >= 2^-18, so floor(x) >= 3 and has 1 to 11 digits. Up exactly
+        // when fraction / one >= 1/2 - 10 / (2 * q), q = 10^(18 - D); both
+        // sides stay below 2^122.
+        std::uint64_t q = 100000000000000000u;  // 10^17, for D = 1
+        for (std::uint64_t w = whole; w >= 10; w /= 10) q /= 10;
+        millionths = whole + (2 * q * fraction >= one * (q - 10) ? 1 : 0);
+        return true;
+    }
+    // Tinier values: the margin is below one part in 2^54 of a millionth;
+    // only that hair below a tie goes to the exact digits.
+    if (fraction < half - ((one >> 54) + 1)) {
+        millionths = whole;
+        return true;
+    }
+    return false;
+}
+
+void putSixDecimals(std::uint64_t millionths, char* out) {
+    auto rest = static_cast<std::uint32_t>(millionths % 1000000);
+    for (int i = 4; i >= 0; i -= 2) {
+        std::memcpy(out + i, kDigitPairs.data() + 2 * (rest % 100), 2);
+        rest /= 100;
+    }
+}
+
 std::size_t formatFixed6(double v, char* out) {
+    std::uint64_t millionths = 0;
+    if (!fastMillionths(v, millionths)) return formatFixed6Exact(v, out);
+    std::size_t length = 0;
+    // A negative zero prints without its sign; any other negative value,
+    // even one that rounds to zero, keeps it.
+    if (std::signbit(v) && v != 0.0) out[length++] = '-';
+    auto whole = static_cast<std::uint32_t>(millionths / 1000000);
+    char digits[8];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + whole % 10);
+        whole /= 10;
+    } while (whole > 0);
+    while (count > 0) out[length++] = digits[--count];
+    out[length++] = '.';
+    putSixDecimals(millionths, out + length);
+    return length + 6;
+}
+
+std::size_t formatFixed6Exact(double v, char* out) {
     constexpr int kDecimals = 6;
     constexpr int kSignificant = 17;
 

@@ -2,8 +2,7 @@
 
 namespace tavimor {
 
-double randomScale(Lcg& generator, double spike) {
-    const int r = nextRandom(generator);
+double factorOfDraw(int r, double spike) {
     // Single-precision division of two exactly representable values: the
     // exact quotient rounded once to the nearest float, so draw 32767 gives
     // exactly 1.

@@ -18,7 +18,10 @@ constexpr int nextRandom(Lcg& generator) {
     return static_cast<int>((generator.state >> 16) & 0x7FFFu);
 }
 
-// Takes exactly one draw and returns a factor from 1 to 1 + spike / 9.
-double randomScale(Lcg& generator, double spike);
+// The factor for a draw: from 1 (draw 0) to 1 + spike / 9 (draw 32767).
+double factorOfDraw(int draw, double spike);
+
+// Takes exactly one draw and returns its factor.
+inline double randomScale(Lcg& generator, double spike) { return factorOfDraw(nextRandom(generator), spike); }
 
 }  // namespace tavimor

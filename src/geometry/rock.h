@@ -28,6 +28,9 @@ struct Colour {
 };
 inline constexpr Colour kRockColour = {0.8235294, 0.6431373, 0.5215687};
 
+// A base vertex pushed outwards by its factor, then scaled.
+Position scaledPosition(const Position& base, double factor, const Scale& scale);
+
 // Makes one rock from exactly kVertexCount draws, one per vertex in index
 // order, with factors from 1 to 1 + spike / 9.
 Rock makeRock(Lcg& generator, int spike, const Scale& scale = {});

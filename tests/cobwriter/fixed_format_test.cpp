@@ -11,11 +11,15 @@
 namespace tavimor {
 namespace {
 
+// The fast formatter's text, which must also be the exact formatter's.
 std::string format(double v) {
-    char buffer[kMaxFixedLength + 1];
-    const std::size_t n = formatFixed6(v, buffer);
+    char fast[kMaxFixedLength + 1];
+    char exact[kMaxFixedLength + 1];
+    const std::size_t n = formatFixed6(v, fast);
+    const std::size_t m = formatFixed6Exact(v, exact);
     EXPECT_LE(n, kMaxFixedLength);
-    return std::string(buffer, n);
+    EXPECT_EQ(std::string(fast, n), std::string(exact, m)) << v;
+    return std::string(fast, n);
 }
 
 struct Case {
