@@ -7,6 +7,13 @@
 
 namespace tavimor {
 
+// Sets the standard streams up for the program: on Windows, binary mode, so
+// that a line feed is written as it is, as on Linux.
+void prepareStandardStreams();
+
+// True when standard error goes to a terminal or console.
+bool standardErrorIsTerminal();
+
 // The dialogue's console on this platform. Keys come from the controlling
 // terminal (never standard input), one key press at a time, with the
 // terminal raw only while a key is awaited; text goes to standard output.

@@ -91,6 +91,10 @@ struct TerminalConsole::State final : ByteSource, Clock {
     }
 };
 
+void prepareStandardStreams() {}
+
+bool standardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
 TerminalConsole::TerminalConsole() : state_(std::make_unique<State>()) {}
 
 TerminalConsole::~TerminalConsole() {

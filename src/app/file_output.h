@@ -13,6 +13,13 @@ enum class SaveResult { Saved, OpenFailed, WriteFailed };
 SaveResult saveFile(const std::string& path, std::string_view bytes);
 
 // The message for a failed save, as the dialogue has always shown it.
-std::string_view saveFailureMessage(SaveResult result);
+constexpr std::string_view saveFailureMessage(SaveResult result) {
+    switch (result) {
+        case SaveResult::OpenFailed: return "\aError opening file for write. Aborting.\a";
+        case SaveResult::WriteFailed: return "\aError writing file. Aborting.\a";
+        case SaveResult::Saved: break;
+    }
+    return {};
+}
 
 }  // namespace tavimor

@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     // The seed is the start-up time, taken before anything is shown.
     const std::uint32_t seed = tavimor::seedFromCalendarTime(std::time(nullptr));
     tavimor::installSignalHandlers();
+    tavimor::prepareStandardStreams();
     const int status = argc > 1 ? runFromTheCommandLine(std::vector<std::string>(argv + 1, argv + argc), seed)
                                 : runAtTheConsole(seed);
     std::fflush(stdout);

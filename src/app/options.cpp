@@ -1,11 +1,10 @@
 #include "app/options.h"
 
-#include <sys/stat.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 
 namespace tavimor {
 namespace {
@@ -78,8 +77,8 @@ CLI::Validator formatName() {
 CLI::Validator existingDirectory() {
     return CLI::Validator(
     [](std::string& text) -> std::string {
-        struct stat info;
-        if (!text.empty() && stat(text.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return {};
+        std::error_code error;
+        if (!text.empty() && std::filesystem::is_directory(text, error)) return {};
         return "takes an existing directory, not " + inQuotes(text);
     },
     "");

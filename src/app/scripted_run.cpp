@@ -1,11 +1,10 @@
 #include "app/scripted_run.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <string>
 
+#include "app/console.h"
 #include "app/file_output.h"
 #include "app/run_driver.h"
 #include "cobwriter/cob_file.h"
@@ -25,7 +24,7 @@ void print(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 
 // for runs that take longer than a second on a terminal.
 class Progress {
 public:
-    Progress(int total, bool wanted) : total_(total), wanted_(wanted && isatty(STDERR_FILENO) == 1) {}
+    Progress(int total, bool wanted) : total_(total), wanted_(wanted && standardErrorIsTerminal()) {}
 
     void update(int done) {
         if (!wanted_) return;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -106,8 +107,18 @@ CommandResult runCommand(const std::vector<std::string>& args, const std::string
     CommandResult result;
     struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     std::string* into[2] = {&result.output, &result.errors};
+    // Reads until both pipes close, or until the command has ended and its
+    // pipes are drained: a daemon it started (wine's server) may hold them.
+    int status = 0;
+    bool ended = false;
     for (int open = 2; open > 0;) {
-        if (poll(fds, 2, -1) < 0) break;
+        const int ready = poll(fds, 2, ended ? 0 : 100);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready == 0) {
+            if (ended) break;
+            ended = waitpid(pid, &status, WNOHANG) == pid;
+            continue;
+        }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             char buffer[4096];
@@ -121,8 +132,10 @@ CommandResult runCommand(const std::vector<std::string>& args, const std::string
             }
         }
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
+    for (const pollfd& p : fds) {
+        if (p.fd >= 0) close(p.fd);
+    }
+    if (!ended) waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }

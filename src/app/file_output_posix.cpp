@@ -43,13 +43,4 @@ SaveResult saveFile(const std::string& path, std::string_view bytes) {
     return complete ? SaveResult::Saved : SaveResult::WriteFailed;
 }
 
-std::string_view saveFailureMessage(SaveResult result) {
-    switch (result) {
-        case SaveResult::OpenFailed: return "\aError opening file for write. Aborting.\a";
-        case SaveResult::WriteFailed: return "\aError writing file. Aborting.\a";
-        case SaveResult::Saved: break;
-    }
-    return {};
-}
-
 }  // namespace tavimor

@@ -1,5 +1,6 @@
 #include "app/guard.h"
 
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>

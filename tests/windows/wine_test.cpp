@@ -1,0 +1,197 @@
+// tavimor.exe under wine: scripted runs give the Linux build's bytes, bad
+// options status 2, no console the "cannot be read" message, and the
+// dialogue answers keys on wine's console, driven through tmux.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "e2e_support.h"
+
+namespace tavimor::e2e {
+namespace {
+
+const std::string kExe = TAVIMOR_WINDOWS_EXE;
+
+// A wine prefix in the build folder, made on first use (that takes
+// seconds), with a wine server kept running while the tests run.
+class WinePrefix : public ::testing::Environment {
+public:
+    void SetUp() override {
+        std::filesystem::create_directories(kPrefix);
+        setenv("WINEPREFIX", kPrefix.c_str(), 1);
+        setenv("WINEDEBUG", "-all", 1);
+        setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);  // no Mono or Gecko installer
+        runCommand({"wineboot", "-i"}, kPrefix);
+        runCommand({"wineserver", "-p"}, kPrefix);
+    }
+    void TearDown() override { runCommand({"wineserver", "-k"}, kPrefix); }
+
+private:
+    const std::string kPrefix = TAVIMOR_WINE_PREFIX;
+};
+
+CommandResult runExe(const std::vector<std::string>& args, const std::string& dir) {
+    std::vector<std::string> command = {"wine", kExe};
+    command.insert(command.end(), args.begin(), args.end());
+    return runCommand(command, dir);
+}
+
+std::vector<std::string> filesIn(const TempDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+::testing::AssertionResult exeBuilt() {
+    if (access(kExe.c_str(), R_OK) == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << kExe << " is missing: `make windows` builds it";
+}
+
+TEST(Wine, ScriptedRunsWriteTheLinuxBytesInEveryFormat) {
+    ASSERT_TRUE(exeBuilt());
+    const std::vector<std::vector<std::string>> runs = {
+        {"--seed", "1", "--count", "3", "--spike", "9", "--format", "cob,obj,glb,stl,ply"},
+        {"--seed", "4294967295", "--count", "2", "--spike", "0", "--format", "cob,glb", "--name", "Flat"},
+        {"--seed", "1796644800", "--count", "12", "--spike", "5", "--scale", "2,1,0.25", "--format", "obj,stl,ply,cob"},
+    };
+    for (const auto& args : runs) {
+        SCOPED_TRACE(args[1]);
+        TempDir linux, windows;
+        const CommandResult native = runTavimor(args, linux.path());
+        const CommandResult wine = runExe(args, windows.path());
+        ASSERT_EQ(native.status, 0) << native.errors;
+        ASSERT_EQ(wine.status, 0) << wine.errors;
+        EXPECT_EQ(wine.output, native.output);
+        ASSERT_EQ(filesIn(windows), filesIn(linux));
+        for (const std::string& name : filesIn(linux)) {
+            EXPECT_EQ(readFile(windows.file(name)), readFile(linux.file(name))) << name;
+        }
+    }
+}
+
+TEST(Wine, BadOptionsGiveStatusTwoAndNoConsoleIsReported) {
+    ASSERT_TRUE(exeBuilt());
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--count", "0"}, {"--format", "fbx"}, {"--bogus"}}) {
+        TempDir dir;
+        const CommandResult wine = runExe(args, dir.path());
+        EXPECT_EQ(wine.status, 2) << args[0];
+        EXPECT_EQ(wine.errors, runTavimor(args, dir.path()).errors) << args[0];
+        EXPECT_TRUE(filesIn(dir).empty());
+    }
+    // No console at all (standard input from /dev/null, no terminal): the
+    // dialogue ends at once instead of reading the end of input for ever.
+    TempDir dir;
+    const CommandResult wine = runExe({}, dir.path());
+    EXPECT_EQ(wine.status, 1);
+    EXPECT_NE(wine.errors.find("the console cannot be read"), std::string::npos) << wine.errors;
+    EXPECT_TRUE(filesIn(dir).empty());
+}
+
+// A tmux server of our own with one 80-column window running a command.
+class Tmux {
+public:
+    // A socket of its own for every window: a server being killed must not
+    // take the next one with it.
+    Tmux(const std::string& command, const std::string& dir)
+        : socket_("tavimor-test-" + std::filesystem::path(dir).filename().string()) {
+        run({"-f", "/dev/null", "new-session", "-d", "-x", "80", "-y", "30", "-c", dir, command});
+    }
+    ~Tmux() { run({"kill-server"}); }
+
+    void keys(const std::vector<std::string>& names) {
+        std::vector<std::string> args = {"send-keys"};
+        args.insert(args.end(), names.begin(), names.end());
+        run(args);
+    }
+    std::string screen() { return run({"capture-pane", "-p"}).output; }
+    bool waitFor(const std::string& text, int timeoutMs = 20000) {
+        for (int waited = 0; waited < timeoutMs; waited += 50) {
+            if (screen().find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+private:
+    CommandResult run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"tmux", "-L", socket_});
+        return runCommand(args, "/");
+    }
+    std::string socket_;
+};
+
+// The console wraps after the banner's 80th column, so one more blank line
+// follows it than on a Linux terminal.
+const std::string kWineBanner =
+    "TAVIMOR.EXE                                              SaltmarshQuillonStudios\n\n\n"
+    "              !If you have not read README.TXT, please do so now!\n"
+    "                              Hit <esc> to quit\n\n";
+
+TEST(Wine, TheDialogueOnWinesConsole) {
+    ASSERT_TRUE(exeBuilt());
+    const struct {
+        const char* name;
+        std::vector<std::vector<std::string>> answers;  // keys after each prompt
+        std::string screen;                              // from the first prompt on
+        int status;
+        std::string stem;
+        int extraRocks;
+        int spike;
+    } cases[] = {
+        {"letters, Backspace, Enter; a letter and Up ignored at a digit question",
+         {{"x", "Up", "2"}, {"5"}, {"s", "t", "BSpace", "o", "n", "e", "Enter"}},
+         kFirstPrompt + "2\n" + kSecondPrompt + "5\n" + kNamePrompt + "SONE\nSONE2.COB\nSONE1.COB\nSONE0.COB\n",
+         0, "SONE", 2, 5},
+        {"an arrow ends the name entry",
+         {{"1"}, {"0"}, {"a", "b", "Left"}},
+         kFirstPrompt + "1\n" + kSecondPrompt + "0\n" + kNamePrompt + "AB\nAB1.COB\nAB0.COB\n", 0, "AB", 1, 0},
+        {"q quits at a digit question", {{"q"}}, kFirstPrompt, 0, "", -1, 0},
+    };
+    const std::string prompts[] = {kFirstPrompt, kSecondPrompt, kNamePrompt};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::time_t started = std::time(nullptr);
+        Tmux tmux("wine " + kExe + "; echo EXIT:$?; sleep 60", dir.path());
+        for (std::size_t i = 0; i < c.answers.size(); ++i) {
+            // The pane keeps no blanks at either end of the prompt.
+            const std::string& prompt = prompts[i];
+            const std::size_t first = prompt.find_first_not_of(' ');
+            ASSERT_TRUE(tmux.waitFor(prompt.substr(first, prompt.find_last_not_of(' ') + 1 - first))) << tmux.screen();
+            // Give the program a moment to ask for the key.
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            tmux.keys(c.answers[i]);
+        }
+        ASSERT_TRUE(tmux.waitFor("EXIT:")) << tmux.screen();
+        const std::time_t ended = std::time(nullptr);
+        std::string screen = tmux.screen();
+        screen.erase(screen.find_last_not_of('\n') + 1);
+        // Prompts end in a blank, which the pane does not keep at a line's end.
+        std::string expected = kWineBanner + c.screen + "EXIT:" + std::to_string(c.status);
+        for (std::size_t at; (at = expected.find(" \n")) != std::string::npos;) expected.erase(at, 1);
+        EXPECT_EQ(screen, expected);
+        if (c.extraRocks >= 0) {
+            EXPECT_TRUE(rocksFromOneSecond(dir, c.stem, c.extraRocks, 0, c.spike, started, ended + 1));
+        } else {
+            EXPECT_TRUE(filesIn(dir).empty());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tavimor::e2e
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new tavimor::e2e::WinePrefix);
+    return RUN_ALL_TESTS();
+}
