@@ -1,6 +1,7 @@
 #include "meshformats/obj_file.h"
 
 #include <charconv>
+#include <initializer_list>
 
 #include "meshformats/mesh_export.h"
 
@@ -11,6 +12,16 @@ namespace {
 void appendNumber(std::string& out, double v) {
     char text[32];
     out.append(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
+
+// "key a b ...", each number in its shortest exact form, and the line end.
+void appendLine(std::string& out, std::string_view key, std::initializer_list<double> numbers) {
+    out.append(key);
+    for (const double v : numbers) {
+        out.push_back(' ');
+        appendNumber(out, v);
+    }
+    out.push_back('\n');
 }
 
 void appendIndex(std::string& out, int v) {
@@ -28,21 +39,9 @@ std::string objFile(const Rock& rock, int rockNumber, std::string_view materialF
     out.push_back('\n');
     for (const Position& position : rock.positions) {
         const Position p = yUp(position);
-        out.append("v ");
-        appendNumber(out, p.x);
-        out.push_back(' ');
-        appendNumber(out, p.y);
-        out.push_back(' ');
-        appendNumber(out, p.z);
-        out.push_back('\n');
+        appendLine(out, "v", {p.x, p.y, p.z});
     }
-    for (const TextureVertex& t : kTextureVertices) {
-        out.append("vt ");
-        appendNumber(out, t.u);
-        out.push_back(' ');
-        appendNumber(out, t.v);
-        out.push_back('\n');
-    }
+    for (const TextureVertex& t : kTextureVertices) appendLine(out, "vt", {t.u, t.v});
     out.append("usemtl rock\n");
     for (const Face& face : kFaces) {
         out.push_back('f');
@@ -59,14 +58,10 @@ std::string objFile(const Rock& rock, int rockNumber, std::string_view materialF
 }
 
 std::string mtlFile() {
-    std::string out = "# material made by tavimor\nnewmtl rock\nKa 0 0 0\nKd ";
-    appendNumber(out, kRockColour.red);
-    out.push_back(' ');
-    appendNumber(out, kRockColour.green);
-    out.push_back(' ');
-    appendNumber(out, kRockColour.blue);
+    std::string out = "# material made by tavimor\nnewmtl rock\nKa 0 0 0\n";
+    appendLine(out, "Kd", {kRockColour.red, kRockColour.green, kRockColour.blue});
     // Matte, opaque, lit by diffuse light only, as in the object file.
-    out.append("\nKs 0 0 0\nd 1\nillum 1\n");
+    out.append("Ks 0 0 0\nd 1\nillum 1\n");
     return out;
 }
 
