@@ -146,14 +146,14 @@ CommandResult runTavimor(const std::vector<std::string>& args, const std::string
     return runCommand(command, dir);
 }
 
-std::optional<LaunchOptions> withClockAt(const std::string& start) {
+std::optional<LaunchOptions> withClockAt(const std::string& start, bool monotonicToo) {
     const std::string library = TAVIMOR_FAKETIME;
     if (library.empty() || access(library.c_str(), R_OK) != 0) return std::nullopt;
     LaunchOptions options;
     options.environment = {{"LD_PRELOAD", library},
                            {"FAKETIME", start},
                            {"TZ", "UTC"},
-                           {"DONT_FAKE_MONOTONIC", "1"},
+                           {"DONT_FAKE_MONOTONIC", monotonicToo ? "0" : "1"},
                            {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
     return options;
 }

@@ -61,10 +61,11 @@ struct ProgramRun {
     std::time_t ended = 0;
 };
 
-// Launch options whose program sees a clock that starts at the given time
-// ("@2107-03-04 05:06:07", UTC) and runs on from there; no value when
-// libfaketime is not installed.
-std::optional<LaunchOptions> withClockAt(const std::string& start);
+// Launch options whose program sees the clock libfaketime's FAKETIME
+// describes: "@2107-03-04 05:06:07" starts there and runs on (UTC), without
+// "@" it stands still, "+0 x50" runs fifty times as fast. The monotonic
+// clock is faked too only when asked. No value without libfaketime.
+std::optional<LaunchOptions> withClockAt(const std::string& start, bool monotonicToo = false);
 
 // A program run to its end without a terminal, standard input closed.
 struct CommandResult {
