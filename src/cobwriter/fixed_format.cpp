@@ -107,6 +107,15 @@ constexpr std::array<char, 200> kDigitPairs = [] {
     return pairs;
 }();
 
+// Writes the six decimals of millionths (taken modulo a million).
+void putSixDecimals(std::uint64_t millionths, char* out) {
+    auto rest = static_cast<std::uint32_t>(millionths % 1000000);
+    for (int i = 4; i >= 0; i -= 2) {
+        std::memcpy(out + i, kDigitPairs.data() + 2 * (rest % 100), 2);
+        rest /= 100;
+    }
+}
+
 // GCC's 128-bit integers: mantissa * 15625 needs 67 bits.
 __extension__ using Unsigned128 = unsigned __int128;
 
@@ -164,14 +173,6 @@ bool fastMillionths(double v, std::uint64_t& millionths) {
         return true;
     }
     return false;
-}
-
-void putSixDecimals(std::uint64_t millionths, char* out) {
-    auto rest = static_cast<std::uint32_t>(millionths % 1000000);
-    for (int i = 4; i >= 0; i -= 2) {
-        std::memcpy(out + i, kDigitPairs.data() + 2 * (rest % 100), 2);
-        rest /= 100;
-    }
 }
 
 std::size_t formatFixed6(double v, char* out) {

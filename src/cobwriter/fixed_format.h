@@ -29,7 +29,4 @@ std::size_t formatFixed6Exact(double v, char* out);
 // for |v| below 16384 and not within a hair below a rounding step.
 bool fastMillionths(double v, std::uint64_t& millionths);
 
-// Writes the six decimals of millionths (taken modulo a million).
-void putSixDecimals(std::uint64_t millionths, char* out);
-
 }  // namespace tavimor
