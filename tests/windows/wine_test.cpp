@@ -29,6 +29,9 @@ public:
         setenv("WINEDEBUG", "-all", 1);
         setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);  // no Mono or Gecko installer
         runCommand({"wineboot", "-i"}, kPrefix);
+        // Let what a new prefix starts in the background settle and the
+        // server end, then keep one running for the tests.
+        runCommand({"wineserver", "-w"}, kPrefix);
         runCommand({"wineserver", "-p"}, kPrefix);
     }
     void TearDown() override { runCommand({"wineserver", "-k"}, kPrefix); }
@@ -68,7 +71,7 @@ TEST(Wine, ScriptedRunsWriteTheLinuxBytesInEveryFormat) {
         const CommandResult native = runTavimor(args, linux.path());
         const CommandResult wine = runExe(args, windows.path());
         ASSERT_EQ(native.status, 0) << native.errors;
-        ASSERT_EQ(wine.status, 0) << wine.errors;
+        ASSERT_EQ(wine.status, 0) << wine.output << wine.errors;
         EXPECT_EQ(wine.output, native.output);
         ASSERT_EQ(filesIn(windows), filesIn(linux));
         for (const std::string& name : filesIn(linux)) {
