@@ -23,65 +23,37 @@ bool parseFactor(const std::string& text, double& value) {
            value > 0 && value <= 1000;
 }
 
-std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
-
-// Each check returns what is wrong, or nothing; CLI11 puts the option's name
-// in front.
-CLI::Validator wholeNumber(std::uint64_t low, std::uint64_t high) {
+// A check for CLI11: nothing when accepts(text), else what the option
+// takes; CLI11 puts the option's name in front.
+template <typename Accepts>
+CLI::Validator takes(const std::string& what, Accepts accepts) {
     return CLI::Validator(
-        [low, high](std::string& text) -> std::string {
-            std::uint64_t value = 0;
-            if (parseWhole(text, value) && value >= low && value <= high) return {};
-            return "takes a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ", not " +
-                   inQuotes(text);
+        [what, accepts](std::string& text) -> std::string {
+            if (accepts(text)) return {};
+            return "takes " + what + ", not \"" + text + "\"";
         },
         "");
 }
 
-CLI::Validator factor() {
-    return CLI::Validator(
-    [](std::string& text) -> std::string {
-        double value = 0;
-        if (parseFactor(text, value)) return {};
-        return "takes factors above 0 and at most 1000, not " + inQuotes(text);
-    },
-    "");
+CLI::Validator wholeNumber(std::uint64_t low, std::uint64_t high) {
+    return takes("a whole number from " + std::to_string(low) + " to " + std::to_string(high),
+                 [low, high](const std::string& text) {
+                     std::uint64_t value = 0;
+                     return parseWhole(text, value) && value >= low && value <= high;
+                 });
 }
 
-CLI::Validator stemCharacters() {
-    return CLI::Validator(
-    [](std::string& text) -> std::string {
-        const bool allowed = !text.empty() && text.size() <= 64 &&
-                             text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_") ==
-                                 std::string::npos;
-        if (allowed) return {};
-        return "takes 1 to 64 characters from A-Z a-z 0-9 - _, not " + inQuotes(text);
-    },
-    "");
+bool isStem(const std::string& text) {
+    constexpr std::string_view kAllowed = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    return !text.empty() && text.size() <= 64 && text.find_first_not_of(kAllowed) == std::string::npos;
 }
 
 constexpr std::pair<std::string_view, Format> kFormatNames[] = {
     {"cob", Format::Cob}, {"obj", Format::Obj}, {"glb", Format::Glb}, {"stl", Format::Stl}, {"ply", Format::Ply}};
 
-CLI::Validator formatName() {
-    return CLI::Validator(
-    [](std::string& text) -> std::string {
-        for (const auto& [name, format] : kFormatNames) {
-            if (text == name) return {};
-        }
-        return "takes formats from cob obj glb stl ply, not " + inQuotes(text);
-    },
-    "");
-}
-
-CLI::Validator existingDirectory() {
-    return CLI::Validator(
-    [](std::string& text) -> std::string {
-        std::error_code error;
-        if (!text.empty() && std::filesystem::is_directory(text, error)) return {};
-        return "takes an existing directory, not " + inQuotes(text);
-    },
-    "");
+bool isFormatName(const std::string& text) {
+    return std::any_of(std::begin(kFormatNames), std::end(kFormatNames),
+                       [&](const auto& known) { return text == known.first; });
 }
 
 CommandLine failure(std::string text) {
@@ -120,19 +92,25 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         ->check(wholeNumber(0, 4294967295u));
     app.add_option("--name", stem, "File name stem, 1 to 64 of A-Z a-z 0-9 - _, kept as typed (default ROCK)")
         ->type_name("STEM")
-        ->check(stemCharacters());
+        ->check(takes("1 to 64 characters from A-Z a-z 0-9 - _", isStem));
     app.add_option("--format", formats, "Formats, any of cob obj glb stl ply, comma-separated (default cob)")
         ->type_name("F[,F...]")
         ->delimiter(',')
-        ->check(formatName());
+        ->check(takes("formats from cob obj glb stl ply", isFormatName));
     app.add_option("--scale", scale,
                    "Factor for X, Y and Z, or three factors X,Y,Z; each above 0 and at most 1000 (default 1)")
         ->type_name("X[,Y,Z]")
         ->delimiter(',')
-        ->check(factor());
+        ->check(takes("factors above 0 and at most 1000", [](const std::string& text) {
+            double value = 0;
+            return parseFactor(text, value);
+        }));
     app.add_option("-o", directory, "Existing directory for the files (default: the current one)")
         ->type_name("DIR")
-        ->check(existingDirectory());
+        ->check(takes("an existing directory", [](const std::string& text) {
+            std::error_code error;
+            return !text.empty() && std::filesystem::is_directory(text, error);
+        }));
     app.add_flag("--quiet", quiet, "Print nothing but errors");
 
     // CLI11 takes the arguments last to first.
