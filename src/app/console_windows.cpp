@@ -39,7 +39,7 @@ int TerminalConsole::readKey() {
     }
     const int code = _getch();
     leaveRawMode();
-    if (code == EOF || code < 0 || code > 255) {
+    if (code < 0 || code > 255) {  // EOF: the end of input
         state_->unreadable = true;
         return -1;
     }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -182,14 +183,8 @@ std::size_t formatFixed6(double v, char* out) {
     // A negative zero prints without its sign; any other negative value,
     // even one that rounds to zero, keeps it.
     if (std::signbit(v) && v != 0.0) out[length++] = '-';
-    auto whole = static_cast<std::uint32_t>(millionths / 1000000);
-    char digits[8];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + whole % 10);
-        whole /= 10;
-    } while (whole > 0);
-    while (count > 0) out[length++] = digits[--count];
+    // The whole part has at most five digits below 16384.
+    length = static_cast<std::size_t>(std::to_chars(out + length, out + length + 8, millionths / 1000000).ptr - out);
     out[length++] = '.';
     putSixDecimals(millionths, out + length);
     return length + 6;
