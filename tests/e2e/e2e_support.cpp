@@ -160,7 +160,7 @@ std::optional<LaunchOptions> withClockAt(const std::string& start, bool monotoni
 
 void answer(ProgramRun& run, const std::string& prompt, const std::string& keys) {
     ASSERT_TRUE(run.session.waitForOutput(prompt)) << run.session.output();
-    ASSERT_TRUE(run.session.waitForRawMode(true)) << "no key awaited after " << prompt;
+    ASSERT_TRUE(run.session.waitForKeyAwaited()) << "no key awaited after " << prompt;
     run.session.type(keys);
 }
 

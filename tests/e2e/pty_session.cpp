@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +25,13 @@ using Clock = std::chrono::steady_clock;
 int msLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left < 0 ? 0 : static_cast<int>(left);
+}
+
+// True when the process sleeps in read(2), as /proc reports its system call.
+bool sleepsInRead(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    long number = -1;
+    return (in >> number) && number == SYS_read;
 }
 
 [[noreturn]] void runProgram(int slave, const LaunchOptions& options) {
@@ -154,9 +162,12 @@ bool PtySession::waitForOutput(std::string_view text, int timeoutMs) {
     return true;
 }
 
-bool PtySession::waitForRawMode(bool raw, int timeoutMs) {
+// A key typed while the program is between two reads meets the cooked
+// terminal, which echoes it before the program sees it. So a key is typed
+// only once the program sleeps in its read, raw, with nothing left unread.
+bool PtySession::waitForKeyAwaited(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (isRawMode(terminalMode()) != raw) {
+    while (!isRawMode(terminalMode()) || unreadInput() != 0 || !sleepsInRead(program_)) {
         if (msLeft(deadline) == 0) return false;
         collect(10);
     }

@@ -47,8 +47,9 @@ public:
     void type(std::string_view bytes);
     // Waits until the screen output contains text; false on time-out.
     bool waitForOutput(std::string_view text, int timeoutMs = 5000);
-    // Waits until the terminal's mode satisfies raw (or cooked) settings.
-    bool waitForRawMode(bool raw, int timeoutMs = 5000);
+    // Waits until the program waits for a key: raw, asleep in its read, and
+    // with every byte typed so far read.
+    bool waitForKeyAwaited(int timeoutMs = 5000);
     // Waits for the program to end, collecting its output.
     Ending waitForEnd(int timeoutMs = 10000);
     // Waits until the program is stopped (job control).

@@ -19,7 +19,7 @@ TEST(Signals, TerminatingSignalsRestoreTheTerminalAndEndTheProgramBySignal) {
             answer(run, kFirstPrompt, second ? "1" : "");
             if (second) {
                 ASSERT_TRUE(run.session.waitForOutput(kSecondPrompt));
-                ASSERT_TRUE(run.session.waitForRawMode(true));
+                ASSERT_TRUE(run.session.waitForKeyAwaited());
             }
             kill(run.session.programPid(), sig);
             const Ending e = run.end();
@@ -37,7 +37,7 @@ TEST(Signals, TerminatingSignalsRestoreTheTerminalAndEndTheProgramBySignal) {
     if (!run.session.waitForStopped()) return ::testing::AssertionFailure() << "not stopped";
     if (!run.terminalAsFound()) return ::testing::AssertionFailure() << "terminal left raw while stopped";
     kill(run.session.programPid(), SIGCONT);
-    if (!run.session.waitForRawMode(true)) return ::testing::AssertionFailure() << "raw mode not taken again";
+    if (!run.session.waitForKeyAwaited()) return ::testing::AssertionFailure() << "raw mode not taken again";
     return ::testing::AssertionSuccess();
 }
 
@@ -74,7 +74,7 @@ TEST(Signals, CtrlCAndCtrlZFromTheKeyboardArePlainKeys) {
     ProgramRun run;
     // Ignored at the digit questions.
     answer(run, kFirstPrompt, "\x03\x1a");
-    ASSERT_TRUE(run.session.waitForRawMode(true));
+    ASSERT_TRUE(run.session.waitForKeyAwaited());
     run.session.type("1");
     answer(run, kSecondPrompt, "\x1a\x03" "2");
     // In the file name entry Ctrl+C ends the entry like Enter.
@@ -93,7 +93,7 @@ TEST(Signals, SpecialKeysOnTheRealTerminal) {
     // Page Down quits at a digit question; arrows, F1 and Alt+X are ignored.
     answer(run, kFirstPrompt, "\x1b[A\x1bOP");
     run.session.type("\x1bx");
-    ASSERT_TRUE(run.session.waitForRawMode(true));
+    ASSERT_TRUE(run.session.waitForKeyAwaited());
     run.session.type("\x1b[6~");
     const Ending e = run.end();
     EXPECT_EQ(e.value, 0);
