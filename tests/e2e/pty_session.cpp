@@ -27,11 +27,22 @@ int msLeft(Clock::time_point deadline) {
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
-// True when the process sleeps in read(2), as /proc reports its system call.
+// The one-letter state /proc gives a process (R, S, T, ...); 0 if none.
+char processState(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() ? line[close + 2] : 0;
+}
+
+// True when the process sleeps in read(2). Where /proc does not say which
+// system call a process is in, any sleep counts.
 bool sleepsInRead(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
-    long number = -1;
-    return (in >> number) && number == SYS_read;
+    std::string first;
+    if (!(in >> first)) return processState(pid) == 'S';
+    return first == std::to_string(SYS_read);
 }
 
 [[noreturn]] void runProgram(int slave, const LaunchOptions& options) {
@@ -196,11 +207,7 @@ Ending PtySession::waitForEnd(int timeoutMs) {
 bool PtySession::waitForStopped(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        std::ifstream stat("/proc/" + std::to_string(program_) + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        const auto close = line.rfind(')');
-        if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'T') return true;
+        if (processState(program_) == 'T') return true;
         if (msLeft(deadline) == 0) return false;
         collect(10);
     }
