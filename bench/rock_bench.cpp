@@ -9,20 +9,22 @@
 #include <string>
 #include <vector>
 
-#include "app/file_output.h"
-#include "cobwriter/cob_file.h"
-#include "cobwriter/fixed_format.h"
+#include "system/file_output.h"
+#include "formats/cob_file.h"
+#include "formats/fixed_format.h"
 #include "geometry/rock.h"
 
 namespace {
 
 void formatOneRock(benchmark::State& state) {
     tavimor::Lcg generator{1};
+    std::int64_t bytesMade = 0;
     for (auto _ : state) {
         const std::string bytes = tavimor::cobFile(tavimor::makeRock(generator, 9), 9);
         benchmark::DoNotOptimize(bytes.data());
+        bytesMade += static_cast<std::int64_t>(bytes.size());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 12252);
+    state.SetBytesProcessed(bytesMade);
 }
 BENCHMARK(formatOneRock);
 
@@ -46,9 +48,12 @@ public:
     FreshDirectory() {
         const char* parent = std::getenv("TAVIMOR_BENCH_DIR");
         std::string pattern = std::string(parent != nullptr ? parent : "/tmp") + "/tavimor-bench-XXXXXX";
-        path_ = mkdtemp(pattern.data());
+        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
     }
-    ~FreshDirectory() { std::filesystem::remove_all(path_); }
+    ~FreshDirectory() {
+        if (made()) std::filesystem::remove_all(path_);
+    }
+    bool made() const { return !path_.empty(); }
     std::string file(int n) const { return path_ + "/ROCK" + std::to_string(n) + ".COB"; }
 
 private:
@@ -61,6 +66,11 @@ void writeBatch(benchmark::State& state, MakeBytes makeBytes) {
         state.PauseTiming();
         {
             FreshDirectory dir;
+            if (!dir.made()) {
+                state.ResumeTiming();
+                state.SkipWithError("cannot make a directory for the files");
+                break;
+            }
             std::vector<std::string> names;
             for (int n = kBatch - 1; n >= 0; --n) names.push_back(dir.file(n));
             state.ResumeTiming();

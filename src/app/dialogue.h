@@ -1,8 +1,13 @@
 #pragma once
 
+// The dialogue: the banner, the two digit questions and the file name
+// entry, answered by single key presses at the console.
+
 #include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "terminal/console.h"
 
 namespace tavimor {
 
@@ -10,22 +15,6 @@ namespace tavimor {
 inline constexpr std::size_t kPromptWidth = 45;
 // Longest file name stem.
 inline constexpr std::size_t kMaxStemLength = 7;
-
-// What the dialogue needs of the console; the program uses the terminal,
-// tests a script.
-class ConsoleIo {
-public:
-    virtual ~ConsoleIo() = default;
-    // A key code (0 to 255, or a lead code 0 or 224 followed by a second
-    // code on the next call), or -1 when the console cannot be read.
-    virtual int readKey() = 0;
-    virtual void writeOutput(std::string_view text) = 0;
-    virtual void writeError(std::string_view text) = 0;
-    // Writes one character straight to the console.
-    virtual void putConsoleChar(char c) = 0;
-    // Drops keys typed but not read, when the dialogue is over.
-    virtual void discardTypedAhead() = 0;
-};
 
 enum class DialogueEnd { Answered, Quit, ConsoleUnreadable };
 

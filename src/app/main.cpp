@@ -1,23 +1,27 @@
+// tavimor: random rocks for 3D artists. With no arguments it asks three
+// questions at the console; with arguments it runs as the options say.
 #include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
 
-#include "app/console.h"
-#include "app/guard.h"
+#include "app/dialogue_run.h"
 #include "app/options.h"
-#include "app/run_driver.h"
 #include "app/scripted_run.h"
 #include "app/seed.h"
+#include "system/exit_status.h"
+#include "system/out_of_memory.h"
+#include "system/signals.h"
+#include "system/standard_streams.h"
+#include "terminal/console.h"
 
 namespace {
 
 // With no arguments: the classic dialogue at the console.
 int runAtTheConsole(std::uint32_t seed) {
     tavimor::endOnOutOfMemory(tavimor::ReportStream::Output);
-    tavimor::Lcg generator{seed};
     tavimor::TerminalConsole console;
-    return tavimor::runDialogue(console, generator);
+    return tavimor::runDialogue(console, seed);
 }
 
 // With arguments: no dialogue, no keys read.

@@ -9,57 +9,99 @@
 namespace tavimor {
 namespace {
 
-constexpr std::string_view kVersion = "tavimor 2.0";
+constexpr std::string_view kVersion = "tavimor " TAVIMOR_VERSION;
 
-bool parseWhole(const std::string& text, std::uint64_t& value) {
+constexpr int kMostRocks = 1000000;
+constexpr int kMostSpike = 9;
+constexpr std::uint64_t kMostSeed = 4294967295u;
+constexpr std::size_t kLongestStem = 64;
+constexpr double kLargestFactor = 1000;
+constexpr std::string_view kStemCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
+// Decimal digits only, from low to high: no sign, no base prefix.
+template <typename T>
+bool parseWhole(std::string_view text, std::uint64_t low, std::uint64_t high, T& value) {
+    std::uint64_t whole = 0;
     if (text.empty() || text.size() > 19) return false;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size();
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), whole);
+    if (error != std::errc() || end != text.data() + text.size() || whole < low || whole > high) return false;
+    value = static_cast<T>(whole);
+    return true;
 }
 
-bool parseFactor(const std::string& text, double& value) {
+bool parseFactor(std::string_view text, double& value) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return !text.empty() && error == std::errc() && end == text.data() + text.size() && std::isfinite(value) &&
-           value > 0 && value <= 1000;
+           value > 0 && value <= kLargestFactor;
 }
 
-// A check for CLI11: nothing when accepts(text), else what the option
-// takes; CLI11 puts the option's name in front.
-template <typename Accepts>
-CLI::Validator takes(const std::string& what, Accepts accepts) {
-    return CLI::Validator(
-        [what, accepts](std::string& text) -> std::string {
-            if (accepts(text)) return {};
-            return "takes " + what + ", not \"" + text + "\"";
-        },
-        "");
+std::vector<std::string_view> splitList(std::string_view text) {
+    std::vector<std::string_view> entries;
+    for (std::size_t start = 0;;) {
+        const std::size_t comma = text.find(',', start);
+        entries.push_back(text.substr(start, comma - start));
+        if (comma == std::string_view::npos) return entries;
+        start = comma + 1;
+    }
 }
 
-CLI::Validator wholeNumber(std::uint64_t low, std::uint64_t high) {
-    return takes("a whole number from " + std::to_string(low) + " to " + std::to_string(high),
-                 [low, high](const std::string& text) {
-                     std::uint64_t value = 0;
-                     return parseWhole(text, value) && value >= low && value <= high;
-                 });
+[[noreturn]] void reject(const std::string& option, const std::string& what, std::string_view text) {
+    throw CLI::ValidationError(option, "takes " + what + ", not \"" + std::string(text) + "\"");
 }
 
-bool isStem(const std::string& text) {
-    constexpr std::string_view kAllowed = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-    return !text.empty() && text.size() <= 64 && text.find_first_not_of(kAllowed) == std::string::npos;
+// An option with one value. parse turns the text into the run's typed
+// value, once, or returns false; the message then says what the option
+// takes.
+template <typename Parse>
+CLI::Option* addOption(CLI::App& app, const std::string& name, const std::string& typeName, const std::string& help,
+                       const std::string& takes, Parse parse) {
+    return app
+        .add_option_function<std::string>(
+            name,
+            [name, takes, parse](const std::string& text) {
+                if (!parse(text)) reject(name, takes, text);
+            },
+            help)
+        ->type_name(typeName);
 }
 
-constexpr std::pair<std::string_view, Format> kFormatNames[] = {
-    {"cob", Format::Cob}, {"obj", Format::Obj}, {"glb", Format::Glb}, {"stl", Format::Stl}, {"ply", Format::Ply}};
+std::string range(std::uint64_t low, std::uint64_t high) { return std::to_string(low) + " to " + std::to_string(high); }
 
-bool isFormatName(const std::string& text) {
-    return std::any_of(std::begin(kFormatNames), std::end(kFormatNames),
-                       [&](const auto& known) { return text == known.first; });
+std::string defaultNote(const std::string& value) { return " (default " + value + ")"; }
+
+std::string formatList(std::string_view separator) {
+    std::string names;
+    for (const FormatName& known : kFormatNames) {
+        if (!names.empty()) names += separator;
+        names += known.name;
+    }
+    return names;
+}
+
+std::string nameOf(Format format) {
+    for (const FormatName& known : kFormatNames) {
+        if (known.format == format) return std::string(known.name);
+    }
+    return {};
+}
+
+// The shortest text that reads back as the factor.
+std::string factorText(double factor) {
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, factor).ptr);
 }
 
 CommandLine failure(std::string text) {
     CommandLine c;
     c.action = CommandLine::Action::Fail;
     c.text = "tavimor: " + std::move(text);
+    return c;
+}
+
+CommandLine printing(std::string text) {
+    CommandLine c;
+    c.action = CommandLine::Action::Print;
+    c.text = std::move(text);
     return c;
 }
 
@@ -78,86 +120,97 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         "it), glb, stl and ply. COB and STL and PLY are Z-up; glb and obj are Y-up. The seed\n"
         "is printed first: the same seed, count and spike make the same rocks again.");
 
-    std::string count = "1", spike = "5", seed, stem = "ROCK", directory = ".";
-    std::vector<std::string> formats = {"cob"}, scale = {"1"};
-    bool quiet = false;
-    app.add_option("--count", count, "How many rocks, 1 to 1000000 (default 1)")
-        ->type_name("N")
-        ->check(wholeNumber(1, 1000000));
-    app.add_option("--spike", spike, "How spiky, 0 (smooth) to 9 (default 5)")
-        ->type_name("K")
-        ->check(wholeNumber(0, 9));
-    app.add_option("--seed", seed, "Seed of the random rocks, 0 to 4294967295 (default: the clock, in seconds)")
-        ->type_name("S")
-        ->check(wholeNumber(0, 4294967295u));
-    app.add_option("--name", stem, "File name stem, 1 to 64 of A-Z a-z 0-9 - _, kept as typed (default ROCK)")
-        ->type_name("STEM")
-        ->check(takes("1 to 64 characters from A-Z a-z 0-9 - _", isStem));
-    app.add_option("--format", formats, "Formats, any of cob obj glb stl ply, comma-separated (default cob)")
-        ->type_name("F[,F...]")
-        ->delimiter(',')
-        ->check(takes("formats from cob obj glb stl ply", isFormatName));
-    app.add_option("--scale", scale,
-                   "Factor for X, Y and Z, or three factors X,Y,Z; each above 0 and at most 1000 (default 1)")
-        ->type_name("X[,Y,Z]")
-        ->delimiter(',')
-        ->check(takes("factors above 0 and at most 1000", [](const std::string& text) {
-            double value = 0;
-            return parseFactor(text, value);
-        }));
-    app.add_option("-o", directory, "Existing directory for the files (default: the current one)")
-        ->type_name("DIR")
-        ->check(takes("an existing directory", [](const std::string& text) {
-            std::error_code error;
-            return !text.empty() && std::filesystem::is_directory(text, error);
-        }));
-    app.add_flag("--quiet", quiet, "Print nothing but errors");
+    CommandLine c;
+    RunOptions& o = c.options;
+    const RunOptions defaults;
+
+    addOption(app, "--count", "N", "How many rocks, " + range(1, kMostRocks) + defaultNote(std::to_string(defaults.count)),
+              "a whole number from " + range(1, kMostRocks),
+              [&](const std::string& text) { return parseWhole(text, 1, kMostRocks, o.count); });
+    addOption(app, "--spike", "K",
+              "How spiky, 0 (smooth) to " + std::to_string(kMostSpike) + defaultNote(std::to_string(defaults.spike)),
+              "a whole number from " + range(0, kMostSpike),
+              [&](const std::string& text) { return parseWhole(text, 0, kMostSpike, o.spike); });
+    addOption(app, "--seed", "S", "Seed of the random rocks, " + range(0, kMostSeed) + " (default: the clock, in seconds)",
+              "a whole number from " + range(0, kMostSeed), [&](const std::string& text) {
+                  std::uint32_t seed = 0;
+                  if (!parseWhole(text, 0, kMostSeed, seed)) return false;
+                  o.seed = seed;
+                  return true;
+              });
+    const std::string stemRule = "1 to " + std::to_string(kLongestStem) + " of A-Z a-z 0-9 - _";
+    addOption(app, "--name", "STEM", "File name stem, " + stemRule + ", kept as typed" + defaultNote(defaults.stem),
+              "1 to " + std::to_string(kLongestStem) + " characters from A-Z a-z 0-9 - _",
+              [&](const std::string& text) {
+                  if (text.empty() || text.size() > kLongestStem ||
+                      text.find_first_not_of(kStemCharacters) != std::string::npos) {
+                      return false;
+                  }
+                  o.stem = text;
+                  return true;
+              });
+    app.add_option_function<std::string>(
+           "--format",
+           [&](const std::string& text) {
+               o.formats.clear();
+               for (const std::string_view entry : splitList(text)) {
+                   if (entry.empty()) continue;
+                   const auto known = std::find_if(std::begin(kFormatNames), std::end(kFormatNames),
+                                                   [&](const FormatName& f) { return f.name == entry; });
+                   if (known == std::end(kFormatNames)) reject("--format", "formats from " + formatList(" "), entry);
+                   // Each format is written once, in the order first asked for.
+                   if (std::find(o.formats.begin(), o.formats.end(), known->format) == o.formats.end()) {
+                       o.formats.push_back(known->format);
+                   }
+               }
+           },
+           "Formats, any of " + formatList(" ") + ", comma-separated" + defaultNote(nameOf(defaults.formats[0])))
+        ->type_name("F[,F...]");
+    app.add_option_function<std::string>(
+           "--scale",
+           [&](const std::string& text) {
+               std::vector<double> factors;
+               for (const std::string_view entry : splitList(text)) {
+                   if (entry.empty()) continue;
+                   double factor = 0;
+                   if (!parseFactor(entry, factor)) {
+                       reject("--scale", "factors above 0 and at most " + factorText(kLargestFactor), entry);
+                   }
+                   factors.push_back(factor);
+               }
+               if (factors.size() == 1) factors.assign(3, factors[0]);
+               if (factors.size() != 3) {
+                   throw CLI::ValidationError("--scale", "takes one factor or three (X,Y,Z), not " +
+                                                             std::to_string(factors.size()));
+               }
+               o.scale = Scale{factors[0], factors[1], factors[2]};
+           },
+           "Factor for X, Y and Z, or three factors X,Y,Z; each above 0 and at most " + factorText(kLargestFactor) +
+               defaultNote(factorText(defaults.scale.x)))
+        ->type_name("X[,Y,Z]");
+    addOption(app, "-o", "DIR", "Existing directory for the files (default: the current one)", "an existing directory",
+              [&](const std::string& text) {
+                  std::error_code error;
+                  if (text.empty() || !std::filesystem::is_directory(text, error)) return false;
+                  o.directory = text;
+                  return true;
+              });
+    app.add_flag("--quiet", o.quiet, "Print nothing but errors");
 
     // CLI11 takes the arguments last to first.
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {
         app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
-        CommandLine c;
-        c.action = CommandLine::Action::Print;
-        c.text = app.help();
-        return c;
+        return printing(app.help());
     } catch (const CLI::CallForVersion&) {
-        CommandLine c;
-        c.action = CommandLine::Action::Print;
-        c.text = std::string(kVersion) + "\n";
-        return c;
+        return printing(std::string(kVersion) + "\n");
     } catch (const CLI::ExtrasError& e) {
         return failure(std::string(e.what()) +
                        " (the options are --count --spike --seed --name --format --scale -o --quiet --help --version)");
     } catch (const CLI::ParseError& e) {
         return failure(e.what());
     }
-    if (scale.size() != 1 && scale.size() != 3) {
-        return failure("--scale: takes one factor or three (X,Y,Z), not " + std::to_string(scale.size()));
-    }
-
-    CommandLine c;
-    RunOptions& o = c.options;
-    std::uint64_t value = 0;
-    parseWhole(count, value);
-    o.count = static_cast<int>(value);
-    parseWhole(spike, value);
-    o.spike = static_cast<int>(value);
-    if (!seed.empty() && parseWhole(seed, value)) o.seed = static_cast<std::uint32_t>(value);
-    o.stem = stem;
-    o.directory = directory;
-    o.quiet = quiet;
-    o.formats.clear();
-    for (const std::string& name : formats) {
-        for (const auto& [known, format] : kFormatNames) {
-            const bool listed = std::find(o.formats.begin(), o.formats.end(), format) != o.formats.end();
-            if (name == known && !listed) o.formats.push_back(format);
-        }
-    }
-    double factors[3];
-    for (std::size_t k = 0; k < 3; ++k) parseFactor(scale[scale.size() == 1 ? 0 : k], factors[k]);
-    o.scale = Scale{factors[0], factors[1], factors[2]};
     return c;
 }
 

@@ -6,20 +6,20 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/formats.h"
 #include "geometry/rock.h"
 
 namespace tavimor {
 
-enum class Format { Cob, Obj, Glb, Stl, Ply };
-
-// A scripted run, as the command line asks for it.
+// A scripted run, as the command line asks for it. The values here are the
+// defaults, and the help text shows them.
 struct RunOptions {
     int count = 1;
     int spike = 5;
-    std::optional<std::uint32_t> seed;  // none: the clock at start-up
+    std::optional<std::uint32_t> seed = std::nullopt;  // none: the clock at start-up
     std::string stem = "ROCK";
     std::vector<Format> formats = {Format::Cob};
-    Scale scale;
+    Scale scale = {};
     std::string directory = ".";
     bool quiet = false;
 };
@@ -32,8 +32,6 @@ struct CommandLine {
     // line that says what is wrong, for standard error.
     std::string text;
 };
-
-inline constexpr int kExitUsage = 2;
 
 inline constexpr std::string_view kUsage =
     "usage: tavimor [--count N] [--spike K] [--seed S] [--name STEM] [--format F[,F...]]\n"

@@ -4,7 +4,7 @@
 
 namespace tavimor {
 
-// Vertices of every rock: the base shape has this many, the object file
+// Vertices of every rock: the base shape has this many, the COB file
 // announces this many and the faces index 0 to kVertexCount - 1.
 inline constexpr int kVertexCount = 75;
 
@@ -134,7 +134,7 @@ constexpr bool ringsInOrder() {
 }
 
 // Counts the coordinates below zero: every rock prints this many minus signs,
-// which is what keeps the object file's length the same for every rock.
+// which is what keeps the COB file's length the same for every rock.
 constexpr int negativeCoordinates() {
     int count = 0;
     for (const Position& p : kBaseShape) count += (p.x < 0) + (p.y < 0) + (p.z < 0);

@@ -1,5 +1,8 @@
 #pragma once
 
+// Rock geometry: the seeded generator, the base shape, the shared mesh and
+// the rocks made from them. It knows no file format.
+
 #include <array>
 
 #include "geometry/base_shape.h"

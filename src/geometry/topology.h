@@ -8,7 +8,8 @@
 namespace tavimor {
 
 // The mesh every rock shares: 146 triangles over the kVertexCount positions,
-// and 93 texture vertices. Only the positions change from rock to rock.
+// and 93 texture vertices. Only the positions change from rock to rock. The
+// tables' invariants are checked at compile time in topology.cpp.
 
 inline constexpr int kTextureVertexCount = 93;
 inline constexpr int kFaceCount = 146;
@@ -20,7 +21,7 @@ struct TextureVertex {
 // Entries 0 to 59 are the grid u = k / 12 over the five rings; 60 to 92 are
 // the caps and the seam copies. Every value has six decimals. Entries 64 and
 // 68 lie outside the unit square and no face refers to them; they are kept
-// because the object file lists every entry in its place.
+// because the COB file lists every entry in its place.
 inline constexpr std::array<TextureVertex, kTextureVertexCount> kTextureVertices = {{
     {0.000000, 0.831061},
     {0.083333, 0.831061},
@@ -124,7 +125,7 @@ struct Corner {
 };
 using Face = std::array<Corner, 3>;
 
-// Corners run clockwise seen from outside the base shape, as the object file
+// Corners run clockwise seen from outside the base shape, as the COB file
 // stores them. Seven vertices on the texture seam (11, 23, 35, 47, 59, 61,
 // 73) have a second texture vertex one unit to the left; the poles 64 and 68
 // have one per face.
@@ -276,68 +277,5 @@ inline constexpr std::array<Face, kFaceCount> kFaces = {{
     {{{74, 74}, {48, 48}, {49, 49}}},
     {{{69, 69}, {48, 48}, {74, 74}}},
 }};
-
-namespace topology_checks {
-
-constexpr bool indicesInRange() {
-    for (const Face& f : kFaces) {
-        for (const Corner& c : f) {
-            if (c.vertex < 0 || c.vertex >= kVertexCount) return false;
-            if (c.textureVertex < 0 || c.textureVertex >= kTextureVertexCount) return false;
-        }
-        if (f[0].vertex == f[1].vertex || f[1].vertex == f[2].vertex || f[0].vertex == f[2].vertex) return false;
-    }
-    return true;
-}
-
-// Each directed edge a -> b occurs once, and its reverse b -> a once: the
-// mesh is closed and its faces agree on which side is outside.
-constexpr bool closedAndConsistent() {
-    for (const Face& f : kFaces) {
-        for (int k = 0; k < 3; ++k) {
-            const int a = f[static_cast<std::size_t>(k)].vertex;
-            const int b = f[static_cast<std::size_t>((k + 1) % 3)].vertex;
-            int same = 0;
-            int reverse = 0;
-            for (const Face& g : kFaces) {
-                for (int m = 0; m < 3; ++m) {
-                    const int c = g[static_cast<std::size_t>(m)].vertex;
-                    const int d = g[static_cast<std::size_t>((m + 1) % 3)].vertex;
-                    same += c == a && d == b;
-                    reverse += c == b && d == a;
-                }
-            }
-            if (same != 1 || reverse != 1) return false;
-        }
-    }
-    return true;
-}
-
-// A texture vertex belongs to one position only (unused ones to none).
-constexpr bool textureVerticesOwnedOnce() {
-    std::array<int, kTextureVertexCount> owner{};
-    owner.fill(-1);
-    for (const Face& f : kFaces) {
-        for (const Corner& c : f) {
-            int& o = owner[static_cast<std::size_t>(c.textureVertex)];
-            if (o >= 0 && o != c.vertex) return false;
-            o = c.vertex;
-        }
-    }
-    for (int t = 0; t < kTextureVertexCount; ++t) {
-        const bool unused = owner[static_cast<std::size_t>(t)] < 0;
-        if (unused != (t == 64 || t == 68)) return false;
-    }
-    return true;
-}
-
-}  // namespace topology_checks
-
-static_assert(topology_checks::indicesInRange());
-static_assert(topology_checks::closedAndConsistent());
-static_assert(topology_checks::textureVerticesOwnedOnce());
-// Euler's formula for a closed surface of genus 0: V - E + F = 2, with every
-// edge shared by two of the three-edged faces.
-static_assert(kVertexCount - 3 * kFaceCount / 2 + kFaceCount == 2);
 
 }  // namespace tavimor

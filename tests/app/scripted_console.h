@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/dialogue.h"
+#include "terminal/console.h"
 
 namespace tavimor {
 

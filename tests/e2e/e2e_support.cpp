@@ -14,7 +14,7 @@
 #include <stdexcept>
 
 #include "app/seed.h"
-#include "cobwriter/cob_file.h"
+#include "formats/cob_file.h"
 
 namespace tavimor::e2e {
 

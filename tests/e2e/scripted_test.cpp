@@ -12,6 +12,7 @@
 
 #include "app/options.h"
 #include "e2e_support.h"
+#include "system/exit_status.h"
 
 namespace tavimor::e2e {
 namespace {
@@ -64,23 +65,11 @@ TEST(ScriptedRun, BadOptionsExitWithTwoAndWriteNothing) {
         std::vector<std::string> args;
         std::string named;  // what the one line must name
     } cases[] = {
+        // What each value may be is checked in the option parser's own test;
+        // here, what a bad command line does to the run.
         {{"--count", "0"}, "--count"},
-        {{"--count", "1000001"}, "--count"},
-        {{"--count", "12x"}, "--count"},
         {{"--count"}, "--count"},
         {{"--count", "2", "--count", "3"}, "--count"},
-        {{"--spike", "10"}, "--spike"},
-        {{"--spike", "-1"}, "--spike"},
-        {{"--seed", "4294967296"}, "--seed"},
-        {{"--seed", "+5"}, "--seed"},
-        {{"--name", ""}, "--name"},
-        {{"--name", "rock.cob"}, "--name"},
-        {{"--name", std::string(65, 'a')}, "--name"},
-        {{"--format", "cob,gltf"}, "--format"},
-        {{"--scale", "0"}, "--scale"},
-        {{"--scale", "1000.5"}, "--scale"},
-        {{"--scale", "inf"}, "--scale"},
-        {{"--scale", "1,2"}, "--scale"},
         {{"-o", "no-such-directory"}, "-o"},
         {{"--colour", "red"}, "--colour"},
         {{"rocks"}, "rocks"},

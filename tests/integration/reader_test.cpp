@@ -147,7 +147,7 @@ void checkRock(const TempDir& dir, const std::string& name, const Expected& expe
     EXPECT_GT(volume / 6, 0.0);
 
     // The positions are the rock's, to single precision, once turned back
-    // to Z-up (the object file's six decimals are closer than that).
+    // to Z-up (the COB file's six decimals are closer than that).
     if (expected.rock != nullptr) {
         std::vector<bool> found(expected.rock->positions.size(), false);
         for (const Point& p : at) {
@@ -229,7 +229,7 @@ TEST(Reader, AssimpLoadsEveryFormatOfScriptedRuns) {
             const tavimor::Rock rock =
                 makeRock(generator, r.spike, tavimor::Scale{factors[0], factors[1], factors[2]});
             const std::string stem = std::string("R").append(std::to_string(n));
-            // The object file's six decimals can only hold unit-sized rocks to
+            // The COB file's six decimals can only hold unit-sized rocks to
             // single precision.
             const bool unitSized = std::string(r.scale) == "1";
             checkRock(dir, stem + ".COB",

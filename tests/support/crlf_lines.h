@@ -7,14 +7,14 @@
 
 namespace tavimor {
 
-// One line of an object file without its CR LF, and the byte offset at which
+// One line of a COB file without its CR LF, and the byte offset at which
 // it starts.
 struct CrLfLine {
     std::size_t offset;
     std::string text;
 };
 
-// Splits object file bytes at CR LF; anything after the last line end fails
+// Splits COB file bytes at CR LF; anything after the last line end fails
 // the test.
 inline std::vector<CrLfLine> splitCrLfLines(const std::string& bytes) {
     std::vector<CrLfLine> lines;

@@ -1,0 +1,60 @@
+#include "app/dialogue_run.h"
+
+#include <string>
+
+#include "app/dialogue.h"
+#include "app/run_plan.h"
+#include "system/exit_status.h"
+
+namespace tavimor {
+namespace {
+
+constexpr std::string_view kConsoleUnreadable = "\ntavimor: the console cannot be read. Aborting.\n";
+
+// The dialogue shows each name before its file is written, and a failure
+// as the bare message after it.
+class DialogueReport final : public RunReport {
+public:
+    explicit DialogueReport(ConsoleIo& io) : io_(io) {}
+    void writing(const std::string& path) override { io_.writeOutput(path + "\n"); }
+    void failed(const std::string&, SaveResult result) override { io_.writeOutput(saveFailureMessage(result)); }
+
+private:
+    ConsoleIo& io_;
+};
+
+int askAndWrite(ConsoleIo& io, std::uint32_t seed) {
+    const RockSettings settings = askRockSettings(io);
+    if (settings.end == DialogueEnd::Quit) return kExitSuccess;
+    if (settings.end == DialogueEnd::ConsoleUnreadable) {
+        io.writeError(kConsoleUnreadable);
+        return kExitFailure;
+    }
+
+    const StemEntry entry = editFileStem(io);
+    if (entry.end == DialogueEnd::Quit) return kExitFailure;
+    if (entry.end == DialogueEnd::ConsoleUnreadable) {
+        io.writeError(kConsoleUnreadable);
+        return kExitFailure;
+    }
+
+    RunPlan plan;
+    plan.seed = seed;
+    plan.count = settings.extraRocks + 1;
+    plan.spike = settings.spike;
+    plan.stem = entry.stem;
+    DialogueReport report(io);
+    return writeRun(plan, report);
+}
+
+}  // namespace
+
+int runDialogue(ConsoleIo& io, std::uint32_t seed) {
+    const int status = askAndWrite(io, seed);
+    // Keys typed past the end of the entry (the eighth letter of a long name)
+    // would otherwise reach the shell as a command.
+    io.discardTypedAhead();
+    return status;
+}
+
+}  // namespace tavimor

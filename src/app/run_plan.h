@@ -1,0 +1,56 @@
+#pragma once
+
+// The run: the plan both modes build, and the one function that writes it.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "formats/formats.h"
+#include "geometry/rock.h"
+#include "system/file_output.h"
+
+namespace tavimor {
+
+// What a run writes: count rocks from one seed, each in every format. The
+// dialogue's plan is count E+1, the stem as typed, COB only.
+struct RunPlan {
+    std::uint32_t seed = 0;
+    int count = 1;
+    int spike = 5;
+    Scale scale = {};
+    // Rock n is STEM<n>.<ext>, with n padded with zeros to the width of
+    // count - 1.
+    std::string stem;
+    std::vector<Format> formats = {Format::Cob};
+    // Where the files go; empty for the current directory.
+    std::string directory;
+};
+
+// What a run tells as it goes; the dialogue and the scripted run each show
+// it their own way.
+class RunReport {
+public:
+    virtual ~RunReport() = default;
+    // The file at path is about to be written.
+    virtual void writing(const std::string& path) { (void)path; }
+    // The file at path is complete.
+    virtual void written(const std::string& path) { (void)path; }
+    // The file at path could not be written; the run ends.
+    virtual void failed(const std::string& path, SaveResult result) = 0;
+    // Every file of done rocks out of total is complete.
+    virtual void progress(int done, int total) {
+        (void)done;
+        (void)total;
+    }
+};
+
+// The file name of rock n, without directory or extension.
+std::string rockName(const RunPlan& plan, int n);
+
+// Writes the plan: for n from count - 1 down to 0, rock n is made once and
+// written whole in every format. Ends at the first file that cannot be
+// written; files completed before it stay. Returns the exit status.
+int writeRun(const RunPlan& plan, RunReport& report);
+
+}  // namespace tavimor

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "geometry/rock.h"
+
+namespace tavimor {
+
+// Bytes of a rock file at scale 1 with a one-digit rock number: 483 lines,
+// whatever the rock's shape, because every coordinate then prints with the
+// same number of characters.
+inline constexpr std::size_t kCobFileSize = 12252;
+
+// The whole COB file of one rock, in the ASCII Caligari object format: header line, the PolH
+// chunk with the object "Rock<rockNumber>", its vertices, texture vertices
+// and faces, then the Unit, Mat1 and END chunks. Every line ends in CR LF.
+std::string cobFile(const Rock& rock, int rockNumber);
+
+}  // namespace tavimor

@@ -1,0 +1,51 @@
+#pragma once
+
+// Process services: what happens when the program is signalled, stopped or
+// ended from outside. The handlers share the terminal's hooks and the file
+// being written; nothing else in the program is global.
+
+#ifndef _WIN32
+#include <csignal>
+#endif
+
+namespace tavimor {
+
+// What the handlers do for the terminal, set by whoever switches it to raw
+// mode. Both must be safe in a signal handler.
+struct TerminalHooks {
+    // Gives the terminal its settings back: before the program ends or
+    // stops, and when memory runs out.
+    void (*giveBack)() = nullptr;
+    // Takes raw mode again after the program was stopped and continued
+    // (POSIX only).
+    void (*takeAgain)() = nullptr;
+};
+void setTerminalHooks(const TerminalHooks& hooks);
+
+// On POSIX: ends the program by SIGTERM, SIGHUP, SIGQUIT or SIGINT after
+// giving the terminal back and removing a file that was being written;
+// SIGTSTP gives the terminal back before stopping and takes raw mode again on
+// continuing. SIGXFSZ is ignored, so that a write past the file size limit
+// fails like any other write instead of killing the program. Signals that
+// were ignored when the program started stay ignored.
+// On Windows: Ctrl+C, Ctrl+Break and closing the console window do the same
+// before the program ends.
+void installSignalHandlers();
+
+// Holds the handled signals back for as long as it lives, so that a change of
+// shared state is never seen half made. On Windows, where the control
+// handler runs on a thread of its own, it is a lock the handler takes too.
+class SignalBlock {
+public:
+    SignalBlock();
+    ~SignalBlock();
+    SignalBlock(const SignalBlock&) = delete;
+    SignalBlock& operator=(const SignalBlock&) = delete;
+
+private:
+#ifndef _WIN32
+    sigset_t previous_;
+#endif
+};
+
+}  // namespace tavimor

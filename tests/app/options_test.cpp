@@ -1,0 +1,89 @@
+#include "app/options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tavimor {
+namespace {
+
+TEST(Options, ValuesReachTheRunTyped) {
+    const struct {
+        std::vector<std::string> args;
+        RunOptions expected;
+    } cases[] = {
+        {{"--quiet"}, RunOptions{.quiet = true}},
+        {{"--count", "1000000", "--spike", "0"}, RunOptions{.count = 1000000, .spike = 0}},
+        // Leading zeros are decimal, never octal.
+        {{"--count", "010", "--seed", "0010"}, RunOptions{.count = 10, .seed = 10u}},
+        {{"--seed", "4294967295"}, RunOptions{.seed = 4294967295u}},
+        {{"--seed=0", "--name=a-B_9"}, RunOptions{.seed = 0u, .stem = "a-B_9"}},
+        {{"--format", "stl,obj,stl,cob"}, RunOptions{.formats = {Format::Stl, Format::Obj, Format::Cob}}},
+        {{"--scale", "2"}, RunOptions{.scale = {2, 2, 2}}},
+        {{"--scale", "0.5,1e3,0.1"}, RunOptions{.scale = {0.5, 1000, 0.1}}},
+        {{"-o", "/"}, RunOptions{.directory = "/"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        const CommandLine command = parseCommandLine(c.args);
+        ASSERT_EQ(command.action, CommandLine::Action::Run) << command.text;
+        const RunOptions& o = command.options;
+        const RunOptions& e = c.expected;
+        EXPECT_EQ(o.count, e.count);
+        EXPECT_EQ(o.spike, e.spike);
+        EXPECT_EQ(o.seed, e.seed);
+        EXPECT_EQ(o.stem, e.stem);
+        EXPECT_EQ(o.formats, e.formats);
+        EXPECT_EQ(o.scale.x, e.scale.x);
+        EXPECT_EQ(o.scale.y, e.scale.y);
+        EXPECT_EQ(o.scale.z, e.scale.z);
+        EXPECT_EQ(o.directory, e.directory);
+        EXPECT_EQ(o.quiet, e.quiet);
+    }
+}
+
+TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
+    const struct {
+        std::vector<std::string> args;
+        std::string line;
+    } cases[] = {
+        {{"--count", "0"}, "tavimor: --count: takes a whole number from 1 to 1000000, not \"0\""},
+        {{"--count", "0x10"}, "tavimor: --count: takes a whole number from 1 to 1000000, not \"0x10\""},
+        {{"--count", "1000001"}, "tavimor: --count: takes a whole number from 1 to 1000000, not \"1000001\""},
+        {{"--seed", "+5"}, "tavimor: --seed: takes a whole number from 0 to 4294967295, not \"+5\""},
+        {{"--name", ""}, "tavimor: --name: takes 1 to 64 characters from A-Z a-z 0-9 - _, not \"\""},
+        {{"--name", std::string(65, 'a')},
+         "tavimor: --name: takes 1 to 64 characters from A-Z a-z 0-9 - _, not \"" + std::string(65, 'a') + "\""},
+        {{"--spike", "-1"}, "tavimor: --spike: takes a whole number from 0 to 9, not \"-1\""},
+        {{"--seed", "4294967296"}, "tavimor: --seed: takes a whole number from 0 to 4294967295, not \"4294967296\""},
+        {{"--name", "rock.cob"}, "tavimor: --name: takes 1 to 64 characters from A-Z a-z 0-9 - _, not \"rock.cob\""},
+        {{"--format", "cob,gltf"}, "tavimor: --format: takes formats from cob obj glb stl ply, not \"gltf\""},
+        {{"--scale", "nan"}, "tavimor: --scale: takes factors above 0 and at most 1000, not \"nan\""},
+        {{"--scale", "0"}, "tavimor: --scale: takes factors above 0 and at most 1000, not \"0\""},
+        {{"--scale", "1000.5"}, "tavimor: --scale: takes factors above 0 and at most 1000, not \"1000.5\""},
+        {{"--scale", "inf"}, "tavimor: --scale: takes factors above 0 and at most 1000, not \"inf\""},
+        {{"--scale", "1,2"}, "tavimor: --scale: takes one factor or three (X,Y,Z), not 2"},
+        {{"-o", ""}, "tavimor: -o: takes an existing directory, not \"\""},
+    };
+    for (const auto& c : cases) {
+        const CommandLine command = parseCommandLine(c.args);
+        EXPECT_EQ(command.action, CommandLine::Action::Fail) << c.args[0];
+        EXPECT_EQ(command.text, c.line);
+    }
+}
+
+TEST(Options, HelpShowsEveryDefaultAndVersionTheBuildsVersion) {
+    const CommandLine help = parseCommandLine({"--help"});
+    ASSERT_EQ(help.action, CommandLine::Action::Print);
+    for (const char* shown : {"1 to 1000000 (default 1)", "to 9 (default 5)", "(default ROCK)", "(default cob)",
+                              "at most 1000 (default 1)"}) {
+        EXPECT_NE(help.text.find(shown), std::string::npos) << shown;
+    }
+    const CommandLine version = parseCommandLine({"--version"});
+    EXPECT_EQ(version.action, CommandLine::Action::Print);
+    EXPECT_EQ(version.text, "tavimor " TAVIMOR_VERSION "\n");
+}
+
+}  // namespace
+}  // namespace tavimor

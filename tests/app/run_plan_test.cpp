@@ -1,0 +1,85 @@
+#include "app/run_plan.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "formats/cob_file.h"
+#include "system/exit_status.h"
+
+namespace tavimor {
+namespace {
+
+// Every report, in order, as "event path".
+class RecordingReport final : public RunReport {
+public:
+    void writing(const std::string& path) override { events.push_back("writing " + path); }
+    void written(const std::string& path) override { events.push_back("written " + path); }
+    void failed(const std::string& path, SaveResult) override { events.push_back("failed " + path); }
+    void progress(int done, int total) override {
+        events.push_back("progress " + std::to_string(done) + "/" + std::to_string(total));
+    }
+    std::vector<std::string> events;
+};
+
+class RunPlanTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tavimor-plan-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    std::string read(const std::string& name) const {
+        std::ifstream in(dir_ + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::string dir_;
+};
+
+TEST_F(RunPlanTest, NamesCountDownPaddedAndEveryFormatFollowsItsRock) {
+    RunPlan plan{.seed = 8, .count = 11, .spike = 3, .stem = "R", .formats = {Format::Stl, Format::Obj},
+                 .directory = dir_};
+    EXPECT_EQ(rockName(plan, 10), "R10");
+    EXPECT_EQ(rockName(plan, 0), "R00");
+    RecordingReport report;
+    ASSERT_EQ(writeRun(plan, report), kExitSuccess);
+    ASSERT_EQ(report.events.size(), 11u * 7u);
+    const std::string first = dir_ + "/R10.";
+    EXPECT_EQ(report.events[0], "writing " + first + "stl");
+    EXPECT_EQ(report.events[1], "written " + first + "stl");
+    EXPECT_EQ(report.events[2], "writing " + first + "obj");
+    EXPECT_EQ(report.events[4], "writing " + first + "mtl");
+    EXPECT_EQ(report.events[6], "progress 1/11");
+    EXPECT_EQ(report.events.back(), "progress 11/11");
+    // One generator for the run: rock 9 continues where rock 10 stopped.
+    plan.formats = {Format::Cob};
+    plan.count = 2;
+    RecordingReport again;
+    ASSERT_EQ(writeRun(plan, again), kExitSuccess);
+    Lcg generator{8};
+    const Rock one = makeRock(generator, 3);
+    const Rock zero = makeRock(generator, 3);
+    EXPECT_EQ(read("R1.COB"), cobFile(one, 1));
+    EXPECT_EQ(read("R0.COB"), cobFile(zero, 0));
+}
+
+TEST_F(RunPlanTest, AFileThatCannotBeWrittenEndsTheRunThere) {
+    ASSERT_EQ(mkdir((dir_ + "/R1.COB").c_str(), 0755), 0);
+    RunPlan plan{.seed = 1, .count = 3, .stem = "R", .directory = dir_};
+    RecordingReport report;
+    EXPECT_EQ(writeRun(plan, report), kExitFailure);
+    EXPECT_EQ(report.events, (std::vector<std::string>{"writing " + dir_ + "/R2.COB", "written " + dir_ + "/R2.COB",
+                                                       "progress 1/3", "writing " + dir_ + "/R1.COB",
+                                                       "failed " + dir_ + "/R1.COB"}));
+    EXPECT_EQ(access((dir_ + "/R0.COB").c_str(), F_OK), -1);
+}
+
+}  // namespace
+}  // namespace tavimor

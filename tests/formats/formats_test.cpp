@@ -1,0 +1,114 @@
+// The byte layouts of the formats beside COB. Whether real
+// readers take the files is checked with assimp and the Khronos validator.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "formats/glb_file.h"
+#include "formats/obj_file.h"
+#include "formats/ply_file.h"
+#include "formats/stl_file.h"
+
+namespace tavimor {
+namespace {
+
+Rock rockOf(std::uint32_t seed, int spike) {
+    Lcg generator{seed};
+    return makeRock(generator, spike);
+}
+
+std::uint32_t u32At(const std::string& bytes, std::size_t at) {
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    return v;
+}
+
+float floatAt(const std::string& bytes, std::size_t at) {
+    const std::uint32_t bits = u32At(bytes, at);
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+TEST(Stl, LayoutAndNormalsThatAgreeWithTheWinding) {
+    for (const int spike : {0, 9}) {
+        const std::string stl = stlFile(rockOf(11, spike), 3);
+        ASSERT_EQ(stl.size(), 84u + 146u * 50u);
+        EXPECT_FALSE(stl.starts_with("solid")) << "readers would take it for text";
+        EXPECT_EQ(u32At(stl, 80), 146u);
+        for (std::size_t f = 0; f < 146; ++f) {
+            const std::size_t at = 84 + 50 * f;
+            float v[12];
+            for (int k = 0; k < 12; ++k) v[k] = floatAt(stl, at + 4 * static_cast<std::size_t>(k));
+            const double n[3] = {v[0], v[1], v[2]};
+            const double u[3] = {v[6] - v[3], v[7] - v[4], v[8] - v[5]};
+            const double w[3] = {v[9] - v[3], v[10] - v[4], v[11] - v[5]};
+            const double cross[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+            EXPECT_NEAR(n[0] * n[0] + n[1] * n[1] + n[2] * n[2], 1.0, 1e-6) << f;
+            EXPECT_GT(n[0] * cross[0] + n[1] * cross[1] + n[2] * cross[2], 0.0) << f;
+            EXPECT_EQ(stl[at + 48], 0);
+            EXPECT_EQ(stl[at + 49], 0);
+        }
+    }
+}
+
+TEST(Ply, HeaderAndSize) {
+    const std::string ply = plyFile(rockOf(2, 4), 7);
+    const std::string header =
+        "ply\nformat binary_little_endian 1.0\ncomment made by tavimor\nobj_info Rock7\nelement vertex 75\n"
+        "property float x\nproperty float y\nproperty float z\nelement face 146\n"
+        "property list uchar int vertex_indices\nend_header\n";
+    ASSERT_TRUE(ply.starts_with(header));
+    EXPECT_EQ(ply.size(), header.size() + 75 * 12 + 146 * 13);
+    // Every face record: a count of 3 and indices below 75.
+    for (std::size_t f = 0, at = header.size() + 75 * 12; f < 146; ++f, at += 13) {
+        EXPECT_EQ(ply[at], 3);
+        for (std::size_t k = 0; k < 3; ++k) EXPECT_LT(u32At(ply, at + 1 + 4 * k), 75u);
+    }
+}
+
+TEST(Obj, LinesCountsAndNoNegativeZero) {
+    // Spike 0 keeps the base shape's zeros; Y-up turns y = 0 into z = -0.
+    const std::string obj = objFile(rockOf(1, 0), 12, "R12.mtl");
+    std::istringstream in(obj);
+    int v = 0, vt = 0, f = 0;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string kind, word;
+        words >> kind;
+        v += kind == "v";
+        vt += kind == "vt";
+        f += kind == "f";
+        while (words >> word) EXPECT_NE(word, "-0") << line;
+    }
+    EXPECT_EQ(v, 75);
+    EXPECT_EQ(vt, 93);
+    EXPECT_EQ(f, 146);
+    EXPECT_NE(obj.find("mtllib R12.mtl\no Rock12\n"), std::string::npos);
+    EXPECT_NE(obj.find("\nusemtl rock\n"), std::string::npos);
+    EXPECT_NE(mtlFile().find("newmtl rock\n"), std::string::npos);
+    EXPECT_NE(mtlFile().find("\nKd 0.8235294 0.6431373 0.5215687\n"), std::string::npos);
+}
+
+TEST(Glb, ContainerHeaderAndChunks) {
+    const std::string glb = glbFile(rockOf(5, 9), 0);
+    ASSERT_GE(glb.size(), 28u);
+    EXPECT_EQ(glb.substr(0, 4), "glTF");
+    EXPECT_EQ(u32At(glb, 4), 2u);
+    EXPECT_EQ(u32At(glb, 8), glb.size());
+    const std::uint32_t jsonLength = u32At(glb, 12);
+    EXPECT_EQ(glb.substr(16, 4), "JSON");
+    EXPECT_EQ(jsonLength % 4, 0u);
+    const std::size_t bin = 20 + jsonLength;
+    EXPECT_EQ(glb.substr(bin + 4, 4), std::string("BIN\0", 4));
+    // 91 vertices of 12 + 8 bytes, then 438 two-byte indices.
+    EXPECT_EQ(u32At(glb, bin), 91u * 20u + 438u * 2u);
+    EXPECT_EQ(bin + 8 + u32At(glb, bin), glb.size());
+    EXPECT_EQ(glbFile(rockOf(5, 9), 0), glb) << "the same rock must give the same bytes";
+}
+
+}  // namespace
+}  // namespace tavimor
