@@ -5,6 +5,7 @@
 #include "app/dialogue.h"
 #include "app/run_plan.h"
 #include "system/exit_status.h"
+#include "system/standard_streams.h"
 
 namespace tavimor {
 namespace {
@@ -18,25 +19,27 @@ public:
     explicit DialogueReport(ConsoleIo& io) : io_(io) {}
     void writing(const std::string& path) override { io_.writeOutput(path + "\n"); }
     void failed(const std::string&, SaveResult result) override { io_.writeOutput(saveFailureMessage(result)); }
+    bool goOn() override { return outputFailure().empty(); }
 
 private:
     ConsoleIo& io_;
 };
 
+// The console could not be read. Where that is because standard output
+// failed, main says so in one line.
+int unreadable(ConsoleIo& io) {
+    if (outputFailure().empty()) io.writeError(kConsoleUnreadable);
+    return kExitFailure;
+}
+
 int askAndWrite(ConsoleIo& io, std::uint32_t seed) {
     const RockSettings settings = askRockSettings(io);
     if (settings.end == DialogueEnd::Quit) return kExitSuccess;
-    if (settings.end == DialogueEnd::ConsoleUnreadable) {
-        io.writeError(kConsoleUnreadable);
-        return kExitFailure;
-    }
+    if (settings.end == DialogueEnd::ConsoleUnreadable) return unreadable(io);
 
     const StemEntry entry = editFileStem(io);
     if (entry.end == DialogueEnd::Quit) return kExitFailure;
-    if (entry.end == DialogueEnd::ConsoleUnreadable) {
-        io.writeError(kConsoleUnreadable);
-        return kExitFailure;
-    }
+    if (entry.end == DialogueEnd::ConsoleUnreadable) return unreadable(io);
 
     RunPlan plan;
     plan.seed = seed;

@@ -1,6 +1,5 @@
 // tavimor: random rocks for 3D artists. With no arguments it asks three
 // questions at the console; with arguments it runs as the options say.
-#include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -30,15 +29,16 @@ int runFromTheCommandLine(const std::vector<std::string>& arguments, std::uint32
     const tavimor::CommandLine command = tavimor::parseCommandLine(arguments);
     switch (command.action) {
         case tavimor::CommandLine::Action::Print:
-            std::fputs(command.text.c_str(), stdout);
+            tavimor::putOutput(command.text);
             return tavimor::kExitSuccess;
         case tavimor::CommandLine::Action::Fail:
-            std::fprintf(stderr, "%s\n%s", command.text.c_str(), tavimor::kUsage.data());
+            tavimor::putError(command.text + "\n" + std::string(tavimor::kUsage));
             return tavimor::kExitUsage;
         case tavimor::CommandLine::Action::Run:
             break;
     }
-    return tavimor::runScripted(command.options, command.options.seed.value_or(clockSeed));
+    const tavimor::RunOptions& options = command.options;
+    return tavimor::runScripted(tavimor::planOf(options, options.seed.value_or(clockSeed)), options.quiet);
 }
 
 }  // namespace
@@ -48,8 +48,13 @@ int main(int argc, char** argv) {
     const std::uint32_t seed = tavimor::seedFromCalendarTime(std::time(nullptr));
     tavimor::installSignalHandlers();
     tavimor::prepareStandardStreams();
-    const int status = argc > 1 ? runFromTheCommandLine(std::vector<std::string>(argv + 1, argv + argc), seed)
-                                : runAtTheConsole(seed);
-    std::fflush(stdout);
+    const std::vector<std::string> arguments = tavimor::commandLineArguments(argc, argv);
+    int status = arguments.empty() ? runAtTheConsole(seed) : runFromTheCommandLine(arguments, seed);
+    // Whatever else happened, output that could not be written fails the
+    // run, in one line.
+    if (!tavimor::flushOutput()) {
+        tavimor::putError("tavimor: standard output: " + tavimor::outputFailure() + "\n");
+        status = tavimor::kExitFailure;
+    }
     return status;
 }

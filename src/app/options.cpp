@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <filesystem>
+
+#include "system/file_output.h"
 
 namespace tavimor {
 namespace {
@@ -15,6 +16,7 @@ constexpr int kMostRocks = 1000000;
 constexpr int kMostSpike = 9;
 constexpr std::uint64_t kMostSeed = 4294967295u;
 constexpr std::size_t kLongestStem = 64;
+constexpr double kSmallestFactor = 0.001;
 constexpr double kLargestFactor = 1000;
 constexpr std::string_view kStemCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 
@@ -29,10 +31,13 @@ bool parseWhole(std::string_view text, std::uint64_t low, std::uint64_t high, T&
     return true;
 }
 
+// From 0.001 to 1000: at both ends every format still holds 75 distinct
+// positions, closed and facing outward (a COB file's six decimals lose the
+// rock's shape far below 0.001).
 bool parseFactor(std::string_view text, double& value) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return !text.empty() && error == std::errc() && end == text.data() + text.size() && std::isfinite(value) &&
-           value > 0 && value <= kLargestFactor;
+           value >= kSmallestFactor && value <= kLargestFactor;
 }
 
 std::vector<std::string_view> splitList(std::string_view text) {
@@ -49,20 +54,50 @@ std::vector<std::string_view> splitList(std::string_view text) {
     throw CLI::ValidationError(option, "takes " + what + ", not \"" + std::string(text) + "\"");
 }
 
+// The entries of a comma-separated list, none of them empty.
+std::vector<std::string_view> entriesOf(const std::string& option, const std::string& what, std::string_view text) {
+    const std::vector<std::string_view> entries = splitList(text);
+    for (const std::string_view entry : entries) {
+        if (entry.empty()) reject(option, what + ", comma-separated with no empty entry", text);
+    }
+    return entries;
+}
+
+// An option with one value. parse turns the text into the run's typed
+// value, once, or returns false; the message then says what the option
+// takes.
+// Each option may be given once. CLI11 runs the options' callbacks once all
+// the arguments are read, so the count is known there, before the value is
+// looked at.
+void givenOnce(const CLI::App& app, const std::string& name) {
+    if (app.get_option(name)->count() > 1) throw CLI::ValidationError(name, "may be given once only");
+}
+
+// An option with one value, its text handled once by handle.
+template <typename Handle>
+CLI::Option* addListOption(CLI::App& app, const std::string& name, const std::string& typeName,
+                           const std::string& help, Handle handle) {
+    return app
+        .add_option_function<std::string>(
+            name,
+            [&app, name, handle](const std::string& text) {
+                givenOnce(app, name);
+                handle(text);
+            },
+            help)
+        ->type_name(typeName)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
 // An option with one value. parse turns the text into the run's typed
 // value, once, or returns false; the message then says what the option
 // takes.
 template <typename Parse>
 CLI::Option* addOption(CLI::App& app, const std::string& name, const std::string& typeName, const std::string& help,
                        const std::string& takes, Parse parse) {
-    return app
-        .add_option_function<std::string>(
-            name,
-            [name, takes, parse](const std::string& text) {
-                if (!parse(text)) reject(name, takes, text);
-            },
-            help)
-        ->type_name(typeName);
+    return addListOption(app, name, typeName, help, [name, takes, parse](const std::string& text) {
+        if (!parse(text)) reject(name, takes, text);
+    });
 }
 
 std::string range(std::uint64_t low, std::uint64_t high) { return std::to_string(low) + " to " + std::to_string(high); }
@@ -89,6 +124,16 @@ std::string nameOf(Format format) {
 std::string factorText(double factor) {
     char text[32];
     return std::string(text, std::to_chars(text, text + sizeof text, factor).ptr);
+}
+
+// Every option's name, --help and --version last.
+std::string optionList(const CLI::App& app) {
+    std::string names;
+    for (const CLI::Option* option : app.get_options()) {
+        const std::string name = option->get_name();
+        if (name != "--help" && name != "--version") names += name + " ";
+    }
+    return names + "--help --version";
 }
 
 CommandLine failure(std::string text) {
@@ -138,44 +183,43 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                   o.seed = seed;
                   return true;
               });
-    const std::string stemRule = "1 to " + std::to_string(kLongestStem) + " of A-Z a-z 0-9 - _";
+    // A stem may not start with "-": "--name --help" would write a file
+    // called --help0.COB, which no shell command can name plainly.
+    const std::string stemRule = "1 to " + std::to_string(kLongestStem) + " of A-Z a-z 0-9 - _, not starting with -";
     addOption(app, "--name", "STEM", "File name stem, " + stemRule + ", kept as typed" + defaultNote(defaults.stem),
-              "1 to " + std::to_string(kLongestStem) + " characters from A-Z a-z 0-9 - _",
+              "1 to " + std::to_string(kLongestStem) + " characters from A-Z a-z 0-9 - _, the first not -",
               [&](const std::string& text) {
-                  if (text.empty() || text.size() > kLongestStem ||
+                  if (text.empty() || text.size() > kLongestStem || text.front() == '-' ||
                       text.find_first_not_of(kStemCharacters) != std::string::npos) {
                       return false;
                   }
                   o.stem = text;
                   return true;
               });
-    app.add_option_function<std::string>(
-           "--format",
+    addListOption(app, "--format", "F[,F...]",
+           "Formats, any of " + formatList(" ") + ", comma-separated" + defaultNote(nameOf(defaults.formats[0])),
            [&](const std::string& text) {
                o.formats.clear();
-               for (const std::string_view entry : splitList(text)) {
-                   if (entry.empty()) continue;
+               const std::string what = "formats from " + formatList(" ");
+               for (const std::string_view entry : entriesOf("--format", what, text)) {
                    const auto known = std::find_if(std::begin(kFormatNames), std::end(kFormatNames),
                                                    [&](const FormatName& f) { return f.name == entry; });
-                   if (known == std::end(kFormatNames)) reject("--format", "formats from " + formatList(" "), entry);
+                   if (known == std::end(kFormatNames)) reject("--format", what, entry);
                    // Each format is written once, in the order first asked for.
                    if (std::find(o.formats.begin(), o.formats.end(), known->format) == o.formats.end()) {
                        o.formats.push_back(known->format);
                    }
                }
-           },
-           "Formats, any of " + formatList(" ") + ", comma-separated" + defaultNote(nameOf(defaults.formats[0])))
-        ->type_name("F[,F...]");
-    app.add_option_function<std::string>(
-           "--scale",
+           });
+    addListOption(app, "--scale", "X[,Y,Z]",
+           "Factor for X, Y and Z, or three factors X,Y,Z; each from " + factorText(kSmallestFactor) + " to " +
+               factorText(kLargestFactor) + defaultNote(factorText(defaults.scale.x)),
            [&](const std::string& text) {
                std::vector<double> factors;
-               for (const std::string_view entry : splitList(text)) {
-                   if (entry.empty()) continue;
+               const std::string what = "factors from " + factorText(kSmallestFactor) + " to " + factorText(kLargestFactor);
+               for (const std::string_view entry : entriesOf("--scale", what, text)) {
                    double factor = 0;
-                   if (!parseFactor(entry, factor)) {
-                       reject("--scale", "factors above 0 and at most " + factorText(kLargestFactor), entry);
-                   }
+                   if (!parseFactor(entry, factor)) reject("--scale", what, entry);
                    factors.push_back(factor);
                }
                if (factors.size() == 1) factors.assign(3, factors[0]);
@@ -184,14 +228,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                                                              std::to_string(factors.size()));
                }
                o.scale = Scale{factors[0], factors[1], factors[2]};
-           },
-           "Factor for X, Y and Z, or three factors X,Y,Z; each above 0 and at most " + factorText(kLargestFactor) +
-               defaultNote(factorText(defaults.scale.x)))
-        ->type_name("X[,Y,Z]");
+           });
     addOption(app, "-o", "DIR", "Existing directory for the files (default: the current one)", "an existing directory",
               [&](const std::string& text) {
-                  std::error_code error;
-                  if (text.empty() || !std::filesystem::is_directory(text, error)) return false;
+                  if (text.empty() || !isExistingDirectory(text)) return false;
                   o.directory = text;
                   return true;
               });
@@ -205,13 +245,36 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         return printing(app.help());
     } catch (const CLI::CallForVersion&) {
         return printing(std::string(kVersion) + "\n");
-    } catch (const CLI::ExtrasError& e) {
-        return failure(std::string(e.what()) +
-                       " (the options are --count --spike --seed --name --format --scale -o --quiet --help --version)");
+    } catch (const CLI::ExtrasError&) {
+        // Named in the order given (CLI11's own message has them backwards).
+        const std::vector<std::string> extras = app.remaining();
+        std::string listed;
+        for (const std::string& extra : extras) listed += (listed.empty() ? "" : " ") + extra;
+        return failure((extras.size() == 1 ? "The following argument was not expected: "
+                                           : "The following arguments were not expected: ") +
+                       listed + " (the options are " + optionList(app) + ")");
     } catch (const CLI::ParseError& e) {
         return failure(e.what());
     }
+    for (const CLI::Option* option : app.get_options()) {
+        if (option->count() > 1) return failure(option->get_name() + ": may be given once only");
+    }
+    const std::string device = firstWindowsDeviceName(planOf(o, 0));
+    if (!device.empty()) {
+        return failure("--name: takes a stem that makes no Windows device name (CON PRN AUX NUL COM0-9 LPT0-9), not \"" +
+                       o.stem + "\" (" + device + ")");
+    }
     return c;
+}
+
+RunPlan planOf(const RunOptions& options, std::uint32_t seed) {
+    return RunPlan{.seed = seed,
+                   .count = options.count,
+                   .spike = options.spike,
+                   .scale = options.scale,
+                   .stem = options.stem,
+                   .formats = options.formats,
+                   .directory = options.directory == "." ? "" : options.directory};
 }
 
 }  // namespace tavimor

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/run_plan.h"
 #include "formats/formats.h"
 #include "geometry/rock.h"
 
@@ -41,5 +42,8 @@ inline constexpr std::string_view kUsage =
 // Reads the arguments after the program's name. Nothing is written and
 // nothing is checked on disk beyond -o naming an existing directory.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+// The plan of the run the options ask for, with the seed it runs from.
+RunPlan planOf(const RunOptions& options, std::uint32_t seed);
 
 }  // namespace tavimor

@@ -1,6 +1,7 @@
 #include "app/run_plan.h"
 
 #include "system/exit_status.h"
+#include "system/file_names.h"
 
 namespace tavimor {
 namespace {
@@ -11,10 +12,6 @@ int digitsOf(int n) {
     return digits;
 }
 
-std::string inDirectory(const std::string& directory, const std::string& name) {
-    return directory.empty() ? name : directory + "/" + name;
-}
-
 }  // namespace
 
 std::string rockName(const RunPlan& plan, int n) {
@@ -22,6 +19,16 @@ std::string rockName(const RunPlan& plan, int n) {
     const auto width = static_cast<std::size_t>(digitsOf(plan.count - 1));
     if (number.size() < width) number.insert(0, width - number.size(), '0');
     return plan.stem + number;
+}
+
+std::string firstWindowsDeviceName(const RunPlan& plan) {
+    // Device names end in one digit at most: only runs of ten rocks or
+    // fewer can make one.
+    for (int n = plan.count - 1; n >= 0 && plan.count <= 10; --n) {
+        const std::string name = rockName(plan, n);
+        if (isWindowsDeviceName(name)) return name;
+    }
+    return {};
 }
 
 int writeRun(const RunPlan& plan, RunReport& report) {
@@ -34,16 +41,17 @@ int writeRun(const RunPlan& plan, RunReport& report) {
         files.clear();
         for (const Format format : plan.formats) appendRockFiles(files, format, rock, n, name);
         for (const FormatFile& file : files) {
-            const std::string path = inDirectory(plan.directory, name + std::string(file.extension));
+            const std::string path = joinPath(plan.directory, name + std::string(file.extension));
             report.writing(path);
             // No format makes an empty file: empty bytes are a format that
             // failed to make its file.
-            const SaveResult result = file.bytes.empty() ? SaveResult::WriteFailed : saveFile(path, file.bytes);
+            const SaveResult result =
+                file.bytes.empty() ? SaveResult::WriteFailed : saveFile(path, file.bytes, report.doneLine(path));
             if (result != SaveResult::Saved) {
                 report.failed(path, result);
                 return kExitFailure;
             }
-            report.written(path);
+            if (!report.goOn()) return kExitFailure;
         }
         report.progress(plan.count - n, plan.count);
     }

@@ -34,8 +34,12 @@ public:
     virtual ~RunReport() = default;
     // The file at path is about to be written.
     virtual void writing(const std::string& path) { (void)path; }
-    // The file at path is complete.
-    virtual void written(const std::string& path) { (void)path; }
+    // What goes to standard output the moment the file at path is in place:
+    // its name, or nothing.
+    virtual std::string doneLine(const std::string& path) {
+        (void)path;
+        return {};
+    }
     // The file at path could not be written; the run ends.
     virtual void failed(const std::string& path, SaveResult result) = 0;
     // Every file of done rocks out of total is complete.
@@ -43,14 +47,22 @@ public:
         (void)done;
         (void)total;
     }
+    // False when the run cannot go on: what it prints can no longer be
+    // written.
+    virtual bool goOn() { return true; }
 };
 
 // The file name of rock n, without directory or extension.
 std::string rockName(const RunPlan& plan, int n);
 
+// The first name of the plan's files that Windows takes for a device (COM1
+// for the stem COM: COM1.COB is the serial port), or "" when there is none.
+std::string firstWindowsDeviceName(const RunPlan& plan);
+
 // Writes the plan: for n from count - 1 down to 0, rock n is made once and
 // written whole in every format. Ends at the first file that cannot be
-// written; files completed before it stay. Returns the exit status.
+// written, or when the report cannot go on; files completed before stay.
+// Returns the exit status.
 int writeRun(const RunPlan& plan, RunReport& report);
 
 }  // namespace tavimor

@@ -1,55 +1,100 @@
 #include "system/file_output.h"
 
+#include "system/file_names.h"
 #include "system/handler_state.h"
-#include "system/platform.h"
 #include "system/signals.h"
 
 namespace tavimor {
 namespace {
 
-// The file being written, known to the signal handlers from the moment it
-// is opened until it is closed and either complete or removed. Both steps
-// happen with the handled signals held back: a signal never finds a file
-// open but unknown, nor removes a file that is complete.
-class FileBeingWritten {
-public:
-    explicit FileBeingWritten(const std::string& path) : path_(path) {
-        SignalBlock block;
-        file_ = platform::createFile(path_.c_str());
-        if (file_ != platform::kNoFile) registerFileBeingWritten(path_.c_str());
-    }
-    ~FileBeingWritten() {
-        if (file_ != platform::kNoFile) finish(false);
-    }
-    FileBeingWritten(const FileBeingWritten&) = delete;
-    FileBeingWritten& operator=(const FileBeingWritten&) = delete;
-
-    bool isOpen() const { return file_ != platform::kNoFile; }
-    bool write(std::string_view bytes) { return platform::writeAll(file_, bytes); }
-
-    // Closes the file and keeps it if it is complete; true when it was kept.
-    bool finish(bool complete) {
-        SignalBlock block;
-        // A failing close can mean the data never reached the disk.
-        if (!platform::closeFile(file_)) complete = false;
-        file_ = platform::kNoFile;
-        if (!complete) platform::removeFile(path_.c_str());
-        releaseFileBeingWritten();
-        return complete;
-    }
-
-private:
-    const std::string& path_;
-    platform::FileHandle file_ = platform::kNoFile;
-};
+std::string_view nameOf(std::string_view path) {
+    const std::size_t last = path.find_last_of(platform::pathSeparators());
+    return last == std::string_view::npos ? path : path.substr(last + 1);
+}
 
 }  // namespace
 
-SaveResult saveFile(const std::string& path, std::string_view bytes) {
-    FileBeingWritten file(path);
-    if (!file.isOpen()) return SaveResult::OpenFailed;
-    const bool written = file.write(bytes);
-    return file.finish(written) ? SaveResult::Saved : SaveResult::WriteFailed;
+ReplacingFile::ReplacingFile(std::string path) : path_(std::move(path)), temporary_(temporaryPathFor(path_)) {
+    if (platform::reservesDeviceNames() && isWindowsDeviceName(nameOf(path_))) {
+        state_ = SaveResult::OpenFailed;
+        return;
+    }
+    if (platform::checkReplaceable(path_.c_str()) != platform::FileStep::Done) {
+        state_ = SaveResult::OpenFailed;
+        return;
+    }
+    // Known to the handlers before it exists: no moment is left in which a
+    // signal finds the file there but not its name.
+    registerTemporaryFile(temporary_.c_str());
+    bool exists = false;
+    file_ = platform::createNewFile(temporary_.c_str(), exists);
+    if (file_ == platform::kNoFile && exists) {
+        // Only a process with this number can have made that name: one
+        // that was killed before it could remove it.
+        platform::removeFile(temporary_.c_str());
+        file_ = platform::createNewFile(temporary_.c_str(), exists);
+    }
+    if (file_ == platform::kNoFile) {
+        releaseTemporaryFile();
+        state_ = SaveResult::OpenFailed;
+    }
 }
+
+ReplacingFile::~ReplacingFile() {
+    if (file_ != platform::kNoFile) abandon();
+}
+
+void ReplacingFile::write(std::string_view bytes) {
+    if (state_ != SaveResult::Saved || platform::writeAll(file_, bytes)) return;
+    abandon();
+    state_ = SaveResult::WriteFailed;
+}
+
+void ReplacingFile::abandon() {
+    if (file_ != platform::kNoFile) platform::closeFile(file_);
+    file_ = platform::kNoFile;
+    platform::removeFile(temporary_.c_str());
+    releaseTemporaryFile();
+}
+
+SaveResult ReplacingFile::commit(std::string_view announce) {
+    if (state_ != SaveResult::Saved) return state_;
+    // A failing close can mean the data never reached the disk.
+    const bool closed = platform::closeFile(file_);
+    file_ = platform::kNoFile;
+    if (!closed) {
+        abandon();
+        return state_ = SaveResult::WriteFailed;
+    }
+    makeRoomToStage(announce);
+    platform::FileStep renamed;
+    {
+        HandlerExclusion exclusion;
+        stageOutput(announce);
+        renamed = platform::replaceFile(temporary_.c_str(), path_.c_str());
+        if (renamed == platform::FileStep::Done) {
+            commitStagedOutput();
+            releaseTemporaryFile();
+        } else {
+            dropStagedOutput();
+        }
+    }
+    if (renamed == platform::FileStep::Done) {
+        letCommittedOutputOut();
+        return SaveResult::Saved;
+    }
+    abandon();
+    // A directory in the way, or a file the user may not replace, is what
+    // opening it for write has always reported.
+    return state_ = renamed == platform::FileStep::Refused ? SaveResult::OpenFailed : SaveResult::WriteFailed;
+}
+
+SaveResult saveFile(const std::string& path, std::string_view bytes, std::string_view announce) {
+    ReplacingFile file(path);
+    file.write(bytes);
+    return file.commit(announce);
+}
+
+bool isExistingDirectory(const std::string& path) { return platform::isDirectory(path.c_str()); }
 
 }  // namespace tavimor

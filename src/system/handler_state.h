@@ -3,21 +3,47 @@
 // The state the signal handlers share with the program, and what they do
 // with it before the program ends. Internal to system/.
 
+#include <string_view>
+
 namespace tavimor {
 
-// The file at path is open for writing and incomplete: a terminating signal
-// removes it. Call only with the handled signals held back; path must stay
-// valid until releaseFileBeingWritten.
-void registerFileBeingWritten(const char* path);
-void releaseFileBeingWritten();
+// The temporary file at path may exist: a terminating signal removes it.
+// path must stay valid until releaseTemporaryFile.
+void registerTemporaryFile(const char* path);
+void releaseTemporaryFile();
 
-// Gives the terminal back and removes the file being written. Safe in a
-// signal handler; called with the handled signals held back.
+// The name of the file being renamed into place: it goes out on standard
+// output the moment the rename is done, and never if it is not. First make
+// room; then, under one HandlerExclusion, stage the name, rename, and
+// commit or drop it; then let it out.
+void makeRoomToStage(std::string_view text);
+void stageOutput(std::string_view text);
+void commitStagedOutput();
+void dropStagedOutput();
+void letCommittedOutputOut();
+
+// What a terminating signal or the end of memory does last: gives the
+// terminal back, removes the temporary file (or, when it was already
+// renamed into place, lets its name out), and writes out what standard
+// output holds. Safe in a signal handler.
 void cleanUpBeforeTheEnd();
 
 // Gives the terminal back (before a stop) and takes raw mode again (after
 // it). Safe in a signal handler.
 void giveTerminalBack();
 void takeTerminalAgain();
+
+// Keeps the handlers from seeing a change half made where they can run at
+// any moment beside the program: the control handler's own thread on
+// Windows. Where a handler interrupts the program instead (POSIX), each
+// change is a single store or is told apart by the handler, and this costs
+// nothing.
+class HandlerExclusion {
+public:
+    HandlerExclusion();
+    ~HandlerExclusion();
+    HandlerExclusion(const HandlerExclusion&) = delete;
+    HandlerExclusion& operator=(const HandlerExclusion&) = delete;
+};
 
 }  // namespace tavimor

@@ -1,6 +1,5 @@
 #include "system/out_of_memory.h"
 
-#include <cstdio>
 #include <new>
 
 #include "system/exit_status.h"
@@ -16,7 +15,6 @@ namespace {
         SignalBlock block;
         cleanUpBeforeTheEnd();
     }
-    std::fflush(stdout);
     platform::writeToStream(stream, "\aOut of memory. Aborting.\a");
     platform::exitNow(kExitFailure);
 }
@@ -24,11 +22,17 @@ namespace {
 void outOfMemoryOnOutput() { outOfMemory(platform::Stream::Output); }
 void outOfMemoryOnError() { outOfMemory(platform::Stream::Error); }
 
+// Before main the run is not known yet; the arguments tell which it will
+// be.
+void outOfMemoryBeforeMain() {
+    outOfMemory(platform::startedWithArguments() ? platform::Stream::Error : platform::Stream::Output);
+}
+
 // Libraries build constant objects before main (the option parser's
 // validators, for one), and those allocate too. This handler is in place
 // before any of them; main chooses the stream later.
 struct HandlerBeforeStartUp {
-    HandlerBeforeStartUp() { std::set_new_handler(outOfMemoryOnOutput); }
+    HandlerBeforeStartUp() { std::set_new_handler(outOfMemoryBeforeMain); }
 };
 __attribute__((init_priority(101))) const HandlerBeforeStartUp handlerBeforeStartUp;
 

@@ -1,7 +1,9 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "system/platform.h"
 #include "system/standard_streams.h"
@@ -9,40 +11,98 @@
 namespace tavimor::platform {
 namespace {
 
-bool writeAllTo(int fd, std::string_view bytes) {
+int descriptorOf(Stream stream) { return stream == Stream::Output ? STDOUT_FILENO : STDERR_FILENO; }
+
+// 0 or errno.
+int writeAllTo(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = write(fd, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            return false;
+            return errno;
         }
-        if (n == 0) return false;
+        if (n == 0) return EIO;
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
-    return true;
+    return 0;
 }
 
-int descriptorOf(Stream stream) { return stream == Stream::Output ? STDOUT_FILENO : STDERR_FILENO; }
+// Errors that mean the name may not be taken, not that writing failed.
+bool refusal(int error) {
+    return error == EACCES || error == EPERM || error == EROFS || error == EISDIR || error == ENOTDIR ||
+           error == ETXTBSY || error == EBUSY || error == ENOTEMPTY || error == EEXIST || error == ENOENT ||
+           error == ENAMETOOLONG || error == ELOOP;
+}
+
+int argumentCount = 0;
+
+// glibc hands the program's arguments to the functions of .preinit_array,
+// which run before any constructor: the out-of-memory handler knows where
+// to report before main has started.
+void noteArguments(int argc, char**, char**) { argumentCount = argc; }
+__attribute__((section(".preinit_array"), used)) void (*const noteArgumentsEarly)(int, char**, char**) = noteArguments;
 
 }  // namespace
 
-FileHandle createFile(const char* path) {
+FileStep checkReplaceable(const char* path) {
+    // As the user, not as the set-user-ID owner a program may run as.
+    if (faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0 || errno == ENOENT) return FileStep::Done;
+    return errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY ? FileStep::Refused
+                                                                                  : FileStep::Done;
+}
+
+FileHandle createNewFile(const char* path, bool& exists) {
     int fd;
     do {
-        fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
+    exists = fd < 0 && errno == EEXIST;
     return fd < 0 ? kNoFile : fd;
 }
 
-bool writeAll(FileHandle file, std::string_view bytes) { return writeAllTo(static_cast<int>(file), bytes); }
+bool writeAll(FileHandle file, std::string_view bytes) { return writeAllTo(static_cast<int>(file), bytes) == 0; }
 
 bool closeFile(FileHandle file) { return close(static_cast<int>(file)) == 0; }
 
+FileStep replaceFile(const char* from, const char* to) {
+    if (rename(from, to) == 0) return FileStep::Done;
+    return refusal(errno) ? FileStep::Refused : FileStep::Failed;
+}
+
 void removeFile(const char* path) { unlink(path); }
 
-bool writeToStream(Stream stream, std::string_view bytes) { return writeAllTo(descriptorOf(stream), bytes); }
+bool fileIsGone(const char* path) { return access(path, F_OK) != 0 && errno == ENOENT; }
+
+bool isDirectory(const char* path) {
+    struct stat info;
+    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string_view pathSeparators() { return "/"; }
+
+bool reservesDeviceNames() { return false; }
+
+unsigned long processId() {
+    // The program never forks: its number is asked once.
+    static const auto id = static_cast<unsigned long>(getpid());
+    return id;
+}
+
+int writeToStream(Stream stream, std::string_view bytes) { return writeAllTo(descriptorOf(stream), bytes); }
+
+std::string errorText(int code) { return std::strerror(code); }
 
 bool isTerminal(Stream stream) { return isatty(descriptorOf(stream)) == 1; }
+
+bool sameTerminal() {
+    struct stat out, err;
+    return isTerminal(Stream::Output) && isTerminal(Stream::Error) && fstat(STDOUT_FILENO, &out) == 0 &&
+           fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
+}
+
+std::vector<std::string> arguments(int argc, char** argv) { return std::vector<std::string>(argv + 1, argv + argc); }
+
+bool startedWithArguments() { return argumentCount > 1; }
 
 void exitNow(int status) { _exit(status); }
 
@@ -50,8 +110,19 @@ void exitNow(int status) { _exit(status); }
 
 namespace tavimor {
 
-void prepareStandardStreams() {}
-
-bool standardErrorIsTerminal() { return platform::isTerminal(platform::Stream::Error); }
+void prepareStandardStreams() {
+    // A standard stream that was closed stays closed to the program: it is
+    // held by /dev/null opened for reading, so that writing to it still
+    // fails, and no file the program opens can take its place and receive
+    // what was meant for the stream.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int held = open("/dev/null", O_RDONLY);
+        if (held >= 0 && held != fd) {
+            dup2(held, fd);
+            close(held);
+        }
+    }
+}
 
 }  // namespace tavimor

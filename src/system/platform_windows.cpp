@@ -1,8 +1,14 @@
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <shellapi.h>
+
 #include <fcntl.h>
 #include <io.h>
+#include <stdlib.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "system/platform.h"
 #include "system/standard_streams.h"
@@ -12,37 +18,114 @@ namespace {
 
 HANDLE handleOf(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
-HANDLE handleOf(Stream stream) { return GetStdHandle(stream == Stream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE); }
-
-bool writeAllTo(HANDLE handle, std::string_view bytes) {
+// 0, or the error GetLastError gave.
+int writeAllTo(HANDLE handle, std::string_view bytes) {
     while (!bytes.empty()) {
         DWORD written = 0;
         const auto chunk = static_cast<DWORD>(bytes.size() < (1u << 30) ? bytes.size() : (1u << 30));
-        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) {
+            const DWORD error = GetLastError();
+            return error != 0 ? static_cast<int>(error) : ERROR_WRITE_FAULT;
+        }
+        if (written == 0) return ERROR_WRITE_FAULT;
         bytes.remove_prefix(written);
     }
-    return true;
+    return 0;
+}
+
+std::wstring wide(const char* utf8) {
+    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
+    if (size <= 0) return {};
+    std::wstring text(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, text.data(), size);
+    text.resize(static_cast<std::size_t>(size - 1));
+    return text;
+}
+
+std::string utf8(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return {};
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    out.resize(static_cast<std::size_t>(size - 1));
+    return out;
 }
 
 }  // namespace
 
-FileHandle createFile(const char* path) {
+FileStep checkReplaceable(const char*) {
+    // A read-only file refuses MoveFileExW itself, as a directory does.
+    return FileStep::Done;
+}
+
+FileHandle createNewFile(const char* path, bool& exists) {
     // Shared for deletion, so that the console control handler can remove
     // the file while it is still open; the bytes go out as they are.
-    const HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    exists = file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
     return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
 }
 
-bool writeAll(FileHandle file, std::string_view bytes) { return writeAllTo(handleOf(file), bytes); }
+bool writeAll(FileHandle file, std::string_view bytes) { return writeAllTo(handleOf(file), bytes) == 0; }
 
 bool closeFile(FileHandle file) { return CloseHandle(handleOf(file)) != 0; }
 
-void removeFile(const char* path) { DeleteFileA(path); }
+FileStep replaceFile(const char* from, const char* to) {
+    if (MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return FileStep::Done;
+    const DWORD error = GetLastError();
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_WRITE_FAULT
+               ? FileStep::Failed
+               : FileStep::Refused;
+}
 
-bool writeToStream(Stream stream, std::string_view bytes) { return writeAllTo(handleOf(stream), bytes); }
+void removeFile(const char* path) { DeleteFileW(wide(path).c_str()); }
+
+bool fileIsGone(const char* path) { return GetFileAttributesW(wide(path).c_str()) == INVALID_FILE_ATTRIBUTES; }
+
+bool isDirectory(const char* path) {
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::string_view pathSeparators() { return "/\\"; }
+
+bool reservesDeviceNames() { return true; }
+
+unsigned long processId() { return GetCurrentProcessId(); }
+
+// Through the C runtime, as stdio has always written them: the console
+// shows them the same way, and errors come as errno.
+int writeToStream(Stream stream, std::string_view bytes) {
+    const int fd = stream == Stream::Output ? 1 : 2;
+    while (!bytes.empty()) {
+        const unsigned chunk = bytes.size() < (1u << 30) ? static_cast<unsigned>(bytes.size()) : (1u << 30);
+        const int n = _write(fd, bytes.data(), chunk);
+        if (n < 0) return errno != 0 ? errno : EIO;
+        if (n == 0) return EIO;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
+}
+
+std::string errorText(int code) { return std::strerror(code); }
 
 bool isTerminal(Stream stream) { return _isatty(stream == Stream::Output ? 1 : 2) != 0; }
+
+bool sameTerminal() { return isTerminal(Stream::Output) && isTerminal(Stream::Error); }
+
+std::vector<std::string> arguments(int, char**) {
+    // The arguments as typed, in UTF-16, not as the ANSI code page spells
+    // (or cannot spell) them.
+    int count = 0;
+    wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> out;
+    for (int i = 1; words != nullptr && i < count; ++i) out.push_back(utf8(words[i]));
+    LocalFree(words);
+    return out;
+}
+
+bool startedWithArguments() { return __argc > 1; }
 
 void exitNow(int status) { ExitProcess(static_cast<UINT>(status)); }
 
@@ -54,7 +137,5 @@ void prepareStandardStreams() {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
 }
-
-bool standardErrorIsTerminal() { return platform::isTerminal(platform::Stream::Error); }
 
 }  // namespace tavimor

@@ -1,15 +1,16 @@
-#include <csignal>
+#include "system/signals.h"
 
 #include "system/handler_state.h"
+#include "system/output_buffer.h"
 #include "system/platform.h"
-#include "system/signals.h"
 
 namespace tavimor {
 namespace {
 
-// Shared with the handlers; changed only with the handled signals held back.
+// Shared with the handlers. The hooks change only with the handled signals
+// held back; the path is one store.
 TerminalHooks terminalHooks;
-const char* volatile fileBeingWritten = nullptr;
+const char* volatile temporaryFile = nullptr;
 
 }  // namespace
 
@@ -18,9 +19,9 @@ void setTerminalHooks(const TerminalHooks& hooks) {
     terminalHooks = hooks;
 }
 
-void registerFileBeingWritten(const char* path) { fileBeingWritten = path; }
+void registerTemporaryFile(const char* path) { temporaryFile = path; }
 
-void releaseFileBeingWritten() { fileBeingWritten = nullptr; }
+void releaseTemporaryFile() { temporaryFile = nullptr; }
 
 void giveTerminalBack() {
     if (terminalHooks.giveBack != nullptr) terminalHooks.giveBack();
@@ -32,8 +33,18 @@ void takeTerminalAgain() {
 
 void cleanUpBeforeTheEnd() {
     giveTerminalBack();
-    if (const char* path = fileBeingWritten) platform::removeFile(path);
-    fileBeingWritten = nullptr;
+    if (const char* path = temporaryFile) {
+        // With a name staged, the file is complete and being renamed into
+        // place: gone from its temporary name, it is in place, and its name
+        // goes out; still there, it never will be.
+        if (heldOutput.staged() && platform::fileIsGone(path)) {
+            heldOutput.commitStaged();
+        } else {
+            platform::removeFile(path);
+        }
+        temporaryFile = nullptr;
+    }
+    heldOutput.writeOut();
 }
 
 }  // namespace tavimor

@@ -78,4 +78,8 @@ SignalBlock::SignalBlock() {
 
 SignalBlock::~SignalBlock() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
 
+// A handler interrupts the program: nothing to hold it off from.
+HandlerExclusion::HandlerExclusion() = default;
+HandlerExclusion::~HandlerExclusion() = default;
+
 }  // namespace tavimor

@@ -28,4 +28,7 @@ SignalBlock::SignalBlock() { AcquireSRWLockExclusive(&lock); }
 
 SignalBlock::~SignalBlock() { ReleaseSRWLockExclusive(&lock); }
 
+HandlerExclusion::HandlerExclusion() { AcquireSRWLockExclusive(&lock); }
+HandlerExclusion::~HandlerExclusion() { ReleaseSRWLockExclusive(&lock); }
+
 }  // namespace tavimor

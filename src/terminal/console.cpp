@@ -1,7 +1,6 @@
 #include "terminal/console.h"
 
-#include <cstdio>
-
+#include "system/standard_streams.h"
 #include "terminal/device.h"
 
 namespace tavimor {
@@ -11,22 +10,24 @@ TerminalConsole::TerminalConsole() : device_(makeDevice()) {}
 TerminalConsole::~TerminalConsole() = default;
 
 int TerminalConsole::readKey() {
-    std::fflush(stdout);
+    // A question nobody can see is not asked: a console whose output fails
+    // cannot be read either.
+    if (!flushOutput()) return -1;
     return readDeviceKey(*device_, [this] { showLineAgain(); });
 }
 
 void TerminalConsole::putConsoleChar(char c) {
-    std::fflush(stdout);
+    flushOutput();
     track(std::string_view(&c, 1));
     if (putDeviceChar(*device_, c)) return;
     // Where there is no device to write to, standard output stands in.
-    std::fputc(c, stdout);
-    std::fflush(stdout);
+    putOutput(std::string_view(&c, 1));
+    flushOutput();
 }
 
 void TerminalConsole::writeOutput(std::string_view text) {
     track(text);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    putOutput(text);
 }
 
 void TerminalConsole::track(std::string_view text) {
@@ -47,20 +48,16 @@ void TerminalConsole::track(std::string_view text) {
     }
 }
 
-void TerminalConsole::writeError(std::string_view text) {
-    std::fflush(stdout);
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
-}
+void TerminalConsole::writeError(std::string_view text) { putError(text); }
 
 void TerminalConsole::discardTypedAhead() { discardDeviceInput(*device_); }
 
 // After a stop the screen may hold anything: the prompt and what has been
 // typed so far are shown again on a fresh line.
 void TerminalConsole::showLineAgain() {
-    std::fputc('\n', stdout);
-    std::fwrite(line_.data(), 1, column_, stdout);
-    std::fflush(stdout);
+    putOutput("\n");
+    putOutput(std::string_view(line_.data(), column_));
+    flushOutput();
 }
 
 }  // namespace tavimor

@@ -23,6 +23,10 @@ TEST(Options, ValuesReachTheRunTyped) {
         {{"--scale", "2"}, RunOptions{.scale = {2, 2, 2}}},
         {{"--scale", "0.5,1e3,0.1"}, RunOptions{.scale = {0.5, 1000, 0.1}}},
         {{"-o", "/"}, RunOptions{.directory = "/"}},
+        {{"--scale", "0.001,1000,1"}, RunOptions{.scale = {0.001, 1000, 1}}},
+        // Two digits, or a stem that only looks like a device, name no device.
+        {{"--name", "COM", "--count", "11"}, RunOptions{.count = 11, .stem = "COM"}},
+        {{"--name", "CON"}, RunOptions{.stem = "CON"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0]);
@@ -52,19 +56,42 @@ TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
         {{"--count", "0x10"}, "tavimor: --count: takes a whole number from 1 to 1000000, not \"0x10\""},
         {{"--count", "1000001"}, "tavimor: --count: takes a whole number from 1 to 1000000, not \"1000001\""},
         {{"--seed", "+5"}, "tavimor: --seed: takes a whole number from 0 to 4294967295, not \"+5\""},
-        {{"--name", ""}, "tavimor: --name: takes 1 to 64 characters from A-Z a-z 0-9 - _, not \"\""},
+        {{"--name", ""}, "tavimor: --name: takes 1 to 64 characters from A-Z a-z 0-9 - _, the first not -, not \"\""},
         {{"--name", std::string(65, 'a')},
-         "tavimor: --name: takes 1 to 64 characters from A-Z a-z 0-9 - _, not \"" + std::string(65, 'a') + "\""},
+         "tavimor: --name: takes 1 to 64 characters from A-Z a-z 0-9 - _, the first not -, not \"" + std::string(65, 'a') + "\""},
         {{"--spike", "-1"}, "tavimor: --spike: takes a whole number from 0 to 9, not \"-1\""},
         {{"--seed", "4294967296"}, "tavimor: --seed: takes a whole number from 0 to 4294967295, not \"4294967296\""},
-        {{"--name", "rock.cob"}, "tavimor: --name: takes 1 to 64 characters from A-Z a-z 0-9 - _, not \"rock.cob\""},
+        {{"--name", "rock.cob"}, "tavimor: --name: takes 1 to 64 characters from A-Z a-z 0-9 - _, the first not -, not \"rock.cob\""},
         {{"--format", "cob,gltf"}, "tavimor: --format: takes formats from cob obj glb stl ply, not \"gltf\""},
-        {{"--scale", "nan"}, "tavimor: --scale: takes factors above 0 and at most 1000, not \"nan\""},
-        {{"--scale", "0"}, "tavimor: --scale: takes factors above 0 and at most 1000, not \"0\""},
-        {{"--scale", "1000.5"}, "tavimor: --scale: takes factors above 0 and at most 1000, not \"1000.5\""},
-        {{"--scale", "inf"}, "tavimor: --scale: takes factors above 0 and at most 1000, not \"inf\""},
+        {{"--scale", "nan"}, "tavimor: --scale: takes factors from 0.001 to 1000, not \"nan\""},
+        {{"--scale", "0"}, "tavimor: --scale: takes factors from 0.001 to 1000, not \"0\""},
+        {{"--scale", "1000.5"}, "tavimor: --scale: takes factors from 0.001 to 1000, not \"1000.5\""},
+        {{"--scale", "inf"}, "tavimor: --scale: takes factors from 0.001 to 1000, not \"inf\""},
         {{"--scale", "1,2"}, "tavimor: --scale: takes one factor or three (X,Y,Z), not 2"},
         {{"-o", ""}, "tavimor: -o: takes an existing directory, not \"\""},
+        {{"--name", "--help"}, "tavimor: --name: takes 1 to 64 characters from A-Z a-z 0-9 - _, the first not -, "
+                               "not \"--help\""},
+        {{"--scale", "0.0009"}, "tavimor: --scale: takes factors from 0.001 to 1000, not \"0.0009\""},
+        {{"--format", "cob,,obj"}, "tavimor: --format: takes formats from cob obj glb stl ply, comma-separated with "
+                                   "no empty entry, not \"cob,,obj\""},
+        {{"--format", "obj,"}, "tavimor: --format: takes formats from cob obj glb stl ply, comma-separated with "
+                               "no empty entry, not \"obj,\""},
+        {{"--scale", ",1"}, "tavimor: --scale: takes factors from 0.001 to 1000, comma-separated with no empty "
+                            "entry, not \",1\""},
+        {{"--scale", "1,2,3,"}, "tavimor: --scale: takes factors from 0.001 to 1000, comma-separated with no empty "
+                                "entry, not \"1,2,3,\""},
+        {{"--scale", "1", "--scale", "2,3"}, "tavimor: --scale: may be given once only"},
+        {{"--quiet", "--quiet"}, "tavimor: --quiet: may be given once only"},
+        {{"--format", "obj", "--format=glb"}, "tavimor: --format: may be given once only"},
+        {{"a", "b", "--count", "2", "c"}, "tavimor: The following arguments were not expected: a b c (the options "
+                                          "are --count --spike --seed --name --format --scale -o --quiet --help "
+                                          "--version)"},
+        // With a one-digit rock number, the stems COM and LPT make device
+        // names on Windows, in any case.
+        {{"--name", "COM", "--count", "3"}, "tavimor: --name: takes a stem that makes no Windows device name (CON "
+                                            "PRN AUX NUL COM0-9 LPT0-9), not \"COM\" (COM2)"},
+        {{"--name", "lpt"}, "tavimor: --name: takes a stem that makes no Windows device name (CON PRN AUX NUL "
+                            "COM0-9 LPT0-9), not \"lpt\" (lpt0)"},
     };
     for (const auto& c : cases) {
         const CommandLine command = parseCommandLine(c.args);
@@ -77,7 +104,7 @@ TEST(Options, HelpShowsEveryDefaultAndVersionTheBuildsVersion) {
     const CommandLine help = parseCommandLine({"--help"});
     ASSERT_EQ(help.action, CommandLine::Action::Print);
     for (const char* shown : {"1 to 1000000 (default 1)", "to 9 (default 5)", "(default ROCK)", "(default cob)",
-                              "at most 1000 (default 1)"}) {
+                              "from 0.001 to 1000 (default 1)"}) {
         EXPECT_NE(help.text.find(shown), std::string::npos) << shown;
     }
     const CommandLine version = parseCommandLine({"--version"});

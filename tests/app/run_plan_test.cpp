@@ -20,7 +20,10 @@ namespace {
 class RecordingReport final : public RunReport {
 public:
     void writing(const std::string& path) override { events.push_back("writing " + path); }
-    void written(const std::string& path) override { events.push_back("written " + path); }
+    std::string doneLine(const std::string& path) override {
+        events.push_back("named " + path);
+        return {};
+    }
     void failed(const std::string& path, SaveResult) override { events.push_back("failed " + path); }
     void progress(int done, int total) override {
         events.push_back("progress " + std::to_string(done) + "/" + std::to_string(total));
@@ -53,7 +56,7 @@ TEST_F(RunPlanTest, NamesCountDownPaddedAndEveryFormatFollowsItsRock) {
     ASSERT_EQ(report.events.size(), 11u * 7u);
     const std::string first = dir_ + "/R10.";
     EXPECT_EQ(report.events[0], "writing " + first + "stl");
-    EXPECT_EQ(report.events[1], "written " + first + "stl");
+    EXPECT_EQ(report.events[1], "named " + first + "stl");
     EXPECT_EQ(report.events[2], "writing " + first + "obj");
     EXPECT_EQ(report.events[4], "writing " + first + "mtl");
     EXPECT_EQ(report.events[6], "progress 1/11");
@@ -75,9 +78,9 @@ TEST_F(RunPlanTest, AFileThatCannotBeWrittenEndsTheRunThere) {
     RunPlan plan{.seed = 1, .count = 3, .stem = "R", .directory = dir_};
     RecordingReport report;
     EXPECT_EQ(writeRun(plan, report), kExitFailure);
-    EXPECT_EQ(report.events, (std::vector<std::string>{"writing " + dir_ + "/R2.COB", "written " + dir_ + "/R2.COB",
+    EXPECT_EQ(report.events, (std::vector<std::string>{"writing " + dir_ + "/R2.COB", "named " + dir_ + "/R2.COB",
                                                        "progress 1/3", "writing " + dir_ + "/R1.COB",
-                                                       "failed " + dir_ + "/R1.COB"}));
+                                                       "named " + dir_ + "/R1.COB", "failed " + dir_ + "/R1.COB"}));
     EXPECT_EQ(access((dir_ + "/R0.COB").c_str(), F_OK), -1);
 }
 

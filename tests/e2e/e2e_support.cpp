@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -144,6 +145,45 @@ CommandResult runTavimor(const std::vector<std::string>& args, const std::string
     std::vector<std::string> command = {TAVIMOR_BINARY};
     command.insert(command.end(), args.begin(), args.end());
     return runCommand(command, dir);
+}
+
+std::string tavimorPath() { return TAVIMOR_BINARY; }
+
+Background::Background(const std::vector<std::string>& args, const std::string& dir) {
+    pid_ = fork();
+    if (pid_ == 0) {
+        const int nothing = open("/dev/null", O_RDONLY);
+        const int out = open(capture_.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(capture_.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (nothing < 0 || out < 0 || err < 0 || chdir(dir.c_str()) != 0) _exit(126);
+        dup2(nothing, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+}
+
+Background::~Background() {
+    if (pid_ > 0 && !ended_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+CommandResult Background::wait() {
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    ended_ = true;
+    CommandResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.output = readFile(capture_.file("out"));
+    result.errors = readFile(capture_.file("err"));
+    return result;
 }
 
 std::optional<LaunchOptions> withClockAt(const std::string& start, bool monotonicToo) {

@@ -76,6 +76,26 @@ struct CommandResult {
 CommandResult runCommand(const std::vector<std::string>& args, const std::string& dir);
 // tavimor itself, with arguments.
 CommandResult runTavimor(const std::vector<std::string>& args, const std::string& dir);
+// The path of the program under test.
+std::string tavimorPath();
+
+// A command started in the background without a terminal, standard input
+// from /dev/null, standard output and error into files of its own.
+class Background {
+public:
+    Background(const std::vector<std::string>& args, const std::string& dir);
+    ~Background();
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+    pid_t pid() const { return pid_; }
+    // Waits for the end; status as runCommand gives it.
+    CommandResult wait();
+
+private:
+    TempDir capture_;
+    pid_t pid_ = -1;
+    bool ended_ = false;
+};
 
 // Waits for the prompt and for the program to await a key, then types.
 void answer(ProgramRun& run, const std::string& prompt, const std::string& keys);

@@ -54,12 +54,19 @@ bool sleepsInRead(pid_t pid) {
     dup2(slave, 1);
     dup2(slave, 2);
     if (slave > 2) close(slave);
+    if (!options.outputFile.empty()) {
+        const int out = open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || dup2(out, 1) < 0) _exit(122);
+        close(out);
+    }
     if (chdir(options.workDir.c_str()) != 0) _exit(120);
     const struct rlimit noCore = {0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
     signal(SIGHUP, options.ignoreHangup ? SIG_IGN : SIG_DFL);
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> argv = {const_cast<char*>("tavimor")};
+    std::vector<char*> argv;
+    for (const std::string& w : options.wrapper) argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(const_cast<char*>(options.wrapper.empty() ? "tavimor" : TAVIMOR_BINARY));
     for (const std::string& a : options.arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     const struct rlimit fileSize = {options.fileSizeLimit, options.fileSizeLimit};
@@ -67,7 +74,11 @@ bool sleepsInRead(pid_t pid) {
     // Last, so that nothing here runs out of memory under it.
     const struct rlimit addressSpace = {options.addressSpaceLimit, options.addressSpaceLimit};
     setrlimit(RLIMIT_AS, &addressSpace);
-    execv(TAVIMOR_BINARY, argv.data());
+    if (options.wrapper.empty()) {
+        execv(TAVIMOR_BINARY, argv.data());
+    } else {
+        execvp(argv[0], argv.data());
+    }
     _exit(127);
 }
 
@@ -95,7 +106,7 @@ bool sleepsInRead(pid_t pid) {
 
 }  // namespace
 
-PtySession::PtySession(const LaunchOptions& options) {
+PtySession::PtySession(const LaunchOptions& options) : wrapped_(!options.wrapper.empty()) {
     struct winsize size = {};
     size.ws_row = 25;
     size.ws_col = 80;
@@ -119,12 +130,35 @@ PtySession::PtySession(const LaunchOptions& options) {
 
 PtySession::~PtySession() {
     if (!ended_) {
+        if (wrapped_ && childOf(program_) > 0) kill(childOf(program_), SIGKILL);
         kill(program_, SIGKILL);
         kill(leader_, SIGKILL);
         waitpid(leader_, nullptr, 0);
     }
     if (master_ >= 0) close(master_);
     close(slave_);
+}
+
+pid_t childOf(pid_t parent) {
+    std::ifstream in("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");
+    pid_t child = -1;
+    return in >> child ? child : -1;
+}
+
+pid_t PtySession::programPid() {
+    if (wrapped_) {
+        // The wrapper starts the program a moment after it starts itself.
+        for (int i = 0; i < 500; ++i) {
+            const pid_t child = childOf(program_);
+            if (child > 0) {
+                program_ = child;
+                wrapped_ = false;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    return program_;
 }
 
 void PtySession::hangUp() {
@@ -178,7 +212,7 @@ bool PtySession::waitForOutput(std::string_view text, int timeoutMs) {
 // only once the program sleeps in its read, raw, with nothing left unread.
 bool PtySession::waitForKeyAwaited(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!isRawMode(terminalMode()) || unreadInput() != 0 || !sleepsInRead(program_)) {
+    while (!isRawMode(terminalMode()) || unreadInput() != 0 || !sleepsInRead(programPid())) {
         if (msLeft(deadline) == 0) return false;
         collect(10);
     }
@@ -207,7 +241,7 @@ Ending PtySession::waitForEnd(int timeoutMs) {
 bool PtySession::waitForStopped(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        if (processState(program_) == 'T') return true;
+        if (processState(programPid()) == 'T') return true;
         if (msLeft(deadline) == 0) return false;
         collect(10);
     }

@@ -26,6 +26,11 @@ struct LaunchOptions {
     std::vector<std::string> arguments;
     // Extra environment variables.
     std::vector<std::pair<std::string, std::string>> environment;
+    // A command the program runs under (strace, say): the program's path and
+    // arguments follow its words.
+    std::vector<std::string> wrapper;
+    // Standard output goes to this file instead of the terminal.
+    std::string outputFile;
 };
 
 struct Ending {
@@ -63,7 +68,8 @@ public:
     // The terminal's settings now, and as they were before the program started.
     struct termios terminalMode() const;
     const struct termios& initialMode() const { return initialMode_; }
-    pid_t programPid() const { return program_; }
+    // The program itself, also when it runs under a wrapper.
+    pid_t programPid();
 
 private:
     void collect(int timeoutMs);
@@ -72,10 +78,14 @@ private:
     int slave_ = -1;
     pid_t leader_ = -1;
     pid_t program_ = -1;
+    bool wrapped_ = false;
     bool ended_ = false;
     std::string output_;
     struct termios initialMode_ {};
 };
+
+// The first child of a process, or -1 while it has none.
+pid_t childOf(pid_t parent);
 
 // True when two terminal settings are the same in every field.
 bool sameMode(const struct termios& a, const struct termios& b);

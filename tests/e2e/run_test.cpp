@@ -94,35 +94,6 @@ TEST(EndToEnd, DirectoryInTheWayOfAnOutputFile) {
     EXPECT_TRUE(run.terminalAsFound());
 }
 
-TEST(EndToEnd, FileSizeLimitFailsTheWriteAndLeavesNoPartialFile) {
-    LaunchOptions options;
-    options.fileSizeLimit = 8 * 1024;  // ulimit -f 8
-    ProgramRun run(options);
-    answerAll(run, "2", "3", "stone\r");
-    const Ending e = run.end();
-    EXPECT_FALSE(e.signaled);
-    EXPECT_EQ(e.value, 1);
-    EXPECT_TRUE(run.session.output().ends_with("STONE\r\nSTONE2.COB\r\n\aError writing file. Aborting.\a"))
-        << run.session.output();
-    for (const char* name : {"STONE2.COB", "STONE1.COB", "STONE0.COB"}) {
-        EXPECT_FALSE(fileExists(run.dir.file(name))) << name;
-    }
-    EXPECT_TRUE(run.terminalAsFound());
-}
-
-TEST(EndToEnd, FullDeviceFailsTheWriteAfterEarlierRocksAreComplete) {
-    ProgramRun run;
-    ASSERT_EQ(symlink("/dev/full", run.dir.file("STONE1.COB").c_str()), 0);
-    answerAll(run, "2", "9", "stone\r");
-    EXPECT_EQ(run.end().value, 1);
-    EXPECT_TRUE(
-        run.session.output().ends_with("STONE2.COB\r\nSTONE1.COB\r\n\aError writing file. Aborting.\a"))
-        << run.session.output();
-    EXPECT_TRUE(rocksFromOneSecond(run.dir, "STONE", 2, 2, 9, run.started, run.ended));
-    EXPECT_FALSE(fileExists(run.dir.file("STONE1.COB")));
-    EXPECT_FALSE(fileExists(run.dir.file("STONE0.COB")));
-}
-
 TEST(EndToEnd, NoControllingTerminalEndsAtOnceWithAMessage) {
     LaunchOptions options;
     options.controllingTerminal = false;

@@ -207,7 +207,8 @@ TEST(Reader, AssimpLoadsEveryFormatOfScriptedRuns) {
         std::uint32_t seed;
         int spike;
         const char* scale;
-    } runs[] = {{1, 9, "1"}, {123456789, 5, "1"}, {4294967295u, 0, "1"}, {77, 9, "0.5,2,1000"}};
+    } runs[] = {{1, 9, "1"},           {123456789, 5, "1"},      {4294967295u, 0, "1"},
+                {77, 9, "0.5,2,1000"}, {5, 9, "0.001"}, {6, 0, "1000,0.001,1"}};
     for (const auto& r : runs) {
         SCOPED_TRACE("seed " + std::to_string(r.seed) + " spike " + std::to_string(r.spike) + " scale " + r.scale);
         TempDir dir;

@@ -27,6 +27,8 @@ public:
         std::filesystem::create_directories(kPrefix);
         setenv("WINEPREFIX", kPrefix.c_str(), 1);
         setenv("WINEDEBUG", "-all", 1);
+        // Wine reads the arguments it passes on in the locale's encoding.
+        setenv("LC_ALL", "C.UTF-8", 1);
         setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);  // no Mono or Gecko installer
         runCommand({"wineboot", "-i"}, kPrefix);
         // Let what a new prefix starts in the background settle and the
@@ -80,10 +82,31 @@ TEST(Wine, ScriptedRunsWriteTheLinuxBytesInEveryFormat) {
     }
 }
 
+TEST(Wine, AFolderWithANameBeyondTheCodePage) {
+    ASSERT_TRUE(exeBuilt());
+    // Arguments are read as typed, in UTF-16, and files opened by their
+    // wide names; the folder and the name are joined with one separator.
+    TempDir linux, windows;
+    for (const TempDir* dir : {&linux, &windows}) ASSERT_TRUE(std::filesystem::create_directory(dir->file("石")));
+    const std::vector<std::string> args = {"--seed", "8", "--count", "2", "--format", "cob,obj", "-o", "石/"};
+    const CommandResult native = runTavimor(args, linux.path());
+    const CommandResult wine = runExe(args, windows.path());
+    ASSERT_EQ(native.status, 0) << native.errors;
+    ASSERT_EQ(wine.status, 0) << wine.output << wine.errors;
+    EXPECT_EQ(wine.output, native.output);
+    EXPECT_EQ(native.output, "seed 8\n石/ROCK1.COB\n石/ROCK1.obj\n石/ROCK1.mtl\n石/ROCK0.COB\n石/ROCK0.obj\n石/ROCK0.mtl\n");
+    for (const char* name : {"ROCK1.COB", "ROCK1.obj", "ROCK1.mtl", "ROCK0.COB", "ROCK0.obj", "ROCK0.mtl"}) {
+        const std::string path = std::string("石/") + name;
+        EXPECT_EQ(readFile(windows.file(path)), readFile(linux.file(path))) << name;
+    }
+}
+
 TEST(Wine, BadOptionsGiveStatusTwoAndNoConsoleIsReported) {
     ASSERT_TRUE(exeBuilt());
+    // A stem that makes a device name is refused on every platform: on
+    // Windows COM1.COB is the serial port.
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--count", "0"}, {"--format", "fbx"}, {"--bogus"}}) {
+             {"--count", "0"}, {"--format", "fbx"}, {"--bogus"}, {"--name", "COM", "--count", "3"}}) {
         TempDir dir;
         const CommandResult wine = runExe(args, dir.path());
         EXPECT_EQ(wine.status, 2) << args[0];
@@ -132,10 +155,11 @@ private:
     std::string socket_;
 };
 
-// The console wraps after the banner's 80th column, so one more blank line
-// follows it than on a Linux terminal.
+// The banner's first line fills all 80 columns. It reaches the console in
+// one write with the line end after it, and wine's console then starts the
+// next line once, as a Linux terminal does.
 const std::string kWineBanner =
-    "TAVIMOR.EXE                                              SaltmarshQuillonStudios\n\n\n"
+    "TAVIMOR.EXE                                              SaltmarshQuillonStudios\n\n"
     "              !If you have not read README.TXT, please do so now!\n"
     "                              Hit <esc> to quit\n\n";
 
@@ -158,6 +182,11 @@ TEST(Wine, TheDialogueOnWinesConsole) {
          {{"1"}, {"0"}, {"a", "b", "Left"}},
          kFirstPrompt + "1\n" + kSecondPrompt + "0\n" + kNamePrompt + "AB\nAB1.COB\nAB0.COB\n", 0, "AB", 1, 0},
         {"q quits at a digit question", {{"q"}}, kFirstPrompt, 0, "", -1, 0},
+        // On Windows COM1.COB is the serial port: never opened as a file.
+        {"a device name is not opened",
+         {{"1"}, {"0"}, {"c", "o", "m", "Enter"}},
+         kFirstPrompt + "1\n" + kSecondPrompt + "0\n" + kNamePrompt + "COM\nCOM1.COB\nError opening file for write. Aborting.",
+         1, "", -1, 0},
     };
     const std::string prompts[] = {kFirstPrompt, kSecondPrompt, kNamePrompt};
     for (const auto& c : cases) {
