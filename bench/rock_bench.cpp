@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "system/file_output.h"
 #include "formats/cob_file.h"
 #include "formats/fixed_format.h"
+#include "formats/glb_file.h"
+#include "geometry/detail.h"
 #include "geometry/rock.h"
+#include "system/file_output.h"
 
 namespace {
 
@@ -39,6 +41,36 @@ void formatOneCoordinate(benchmark::State& state) {
 }
 BENCHMARK(formatOneCoordinate);
 
+// One rock of detail 4 (37,376 triangles), made, given smooth normals and
+// formatted as glTF, as a scripted run does with the levels built once.
+class DetailFourGlb {
+public:
+    std::string next(int n) {
+        positions_ = tavimor::makeDetailedRock(generator_, 9, {}, levels_, tavimor::RockIdentity{1, n});
+        tavimor::smoothNormals(levels_.levels.back(), positions_, normals_);
+        return tavimor::glbFile(tavimor::RockMesh{&level_, positions_, normals_, "Rock0"});
+    }
+    std::int64_t triangles() const { return static_cast<std::int64_t>(levels_.levels.back().faces.size()); }
+
+private:
+    tavimor::DetailLevels levels_ = tavimor::buildDetailLevels(4);
+    tavimor::FormatLevel level_ = tavimor::prepareLevel(levels_.levels.back());
+    tavimor::Lcg generator_{1};
+    std::vector<tavimor::Position> positions_, normals_;
+};
+
+void formatDetailFourRock(benchmark::State& state) {
+    DetailFourGlb rocks;
+    int n = 0;
+    for (auto _ : state) {
+        const std::string bytes = rocks.next(n++);
+        benchmark::DoNotOptimize(bytes.data());
+    }
+    state.counters["triangles"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * rocks.triangles()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(formatDetailFourRock)->Unit(benchmark::kMicrosecond);
+
 constexpr int kBatch = 10000;
 
 // A fresh, empty directory for every timed batch; removed untimed. It is
@@ -63,7 +95,7 @@ private:
 
 // Writes file n at path; false on a failure.
 template <typename Save>
-void writeBatch(benchmark::State& state, Save save) {
+void writeBatch(benchmark::State& state, Save save, int batch = kBatch) {
     for (auto _ : state) {
         state.PauseTiming();
         {
@@ -74,10 +106,10 @@ void writeBatch(benchmark::State& state, Save save) {
                 break;
             }
             std::vector<std::string> names;
-            for (int n = kBatch - 1; n >= 0; --n) names.push_back(dir.file(n));
+            for (int n = batch - 1; n >= 0; --n) names.push_back(dir.file(n));
             state.ResumeTiming();
-            for (int n = kBatch - 1; n >= 0; --n) {
-                if (!save(names[static_cast<std::size_t>(kBatch - 1 - n)], n)) {
+            for (int n = batch - 1; n >= 0; --n) {
+                if (!save(names[static_cast<std::size_t>(batch - 1 - n)], n)) {
                     state.SkipWithError("cannot write the files");
                     break;
                 }
@@ -86,7 +118,17 @@ void writeBatch(benchmark::State& state, Save save) {
         }
         state.ResumeTiming();
     }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kBatch);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * batch);
+}
+
+// Replaces the file at path with bytes the way the baseline does: a new
+// temporary file, written, closed and renamed, with nothing else around it.
+bool replaceReady(const std::string& path, const std::string& bytes) {
+    const std::string temporary = path + ".tmp";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    return close(fd) == 0 && written && rename(temporary.c_str(), path.c_str()) == 0;
 }
 
 // 10,000 rocks made, formatted and written, as a scripted run does: each
@@ -105,15 +147,29 @@ BENCHMARK(writeTenThousandRocks)->Unit(benchmark::kMillisecond)->Iterations(3)->
 // closed and renamed, with nothing else around it.
 void writeTenThousandReadyFiles(benchmark::State& state) {
     const std::string ready(tavimor::kCobFileSize, 'x');
-    writeBatch(state, [&](const std::string& path, int) {
-        const std::string temporary = path + ".tmp";
-        const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) return false;
-        const bool written = write(fd, ready.data(), ready.size()) == static_cast<ssize_t>(ready.size());
-        return close(fd) == 0 && written && rename(temporary.c_str(), path.c_str()) == 0;
-    });
+    writeBatch(state, [&](const std::string& path, int) { return replaceReady(path, ready); });
 }
 BENCHMARK(writeTenThousandReadyFiles)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// 100 rocks of detail 4, smooth, as glTF files, as a scripted run writes
+// them.
+void writeHundredDetailFourRocks(benchmark::State& state) {
+    DetailFourGlb rocks;
+    writeBatch(
+        state,
+        [&](const std::string& path, int n) {
+            return tavimor::saveFile(path, rocks.next(n)) == tavimor::SaveResult::Saved;
+        },
+        100);
+}
+BENCHMARK(writeHundredDetailFourRocks)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+
+// The file system's pace for 100 ready-made files of the same size.
+void writeHundredReadyDetailFourFiles(benchmark::State& state) {
+    const std::string ready(DetailFourGlb().next(0).size(), 'x');
+    writeBatch(state, [&](const std::string& path, int) { return replaceReady(path, ready); }, 100);
+}
+BENCHMARK(writeHundredReadyDetailFourFiles)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
 }  // namespace
 

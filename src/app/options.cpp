@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "formats/glb_file.h"
+#include "geometry/detail.h"
 #include "system/file_output.h"
 
 namespace tavimor {
@@ -63,9 +65,6 @@ std::vector<std::string_view> entriesOf(const std::string& option, const std::st
     return entries;
 }
 
-// An option with one value. parse turns the text into the run's typed
-// value, once, or returns false; the message then says what the option
-// takes.
 // Each option may be given once. CLI11 runs the options' callbacks once all
 // the arguments are read, so the count is known there, before the value is
 // looked at.
@@ -87,6 +86,17 @@ CLI::Option* addListOption(CLI::App& app, const std::string& name, const std::st
             help)
         ->type_name(typeName)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
+// A flag, which may be given once as well.
+CLI::Option* addFlag(CLI::App& app, const std::string& name, bool& value, const std::string& help) {
+    return app.add_flag_callback(
+        name,
+        [&app, name, &value] {
+            givenOnce(app, name);
+            value = true;
+        },
+        help);
 }
 
 // An option with one value. parse turns the text into the run's typed
@@ -136,6 +146,44 @@ std::string optionList(const CLI::App& app) {
     return names + "--help --version";
 }
 
+bool has(const RunOptions& o, Format format) {
+    return std::find(o.formats.begin(), o.formats.end(), format) != o.formats.end();
+}
+
+// What the options ask for together that cannot be: "" when it all fits.
+std::string clashOf(const RunOptions& o) {
+    const bool cob = has(o, Format::Cob);
+    if (cob && o.detail > 0) {
+        return "--detail: takes 0 where --format has cob (a COB file holds detail 0 only), not \"" +
+               std::to_string(o.detail) + "\"";
+    }
+    if (cob && o.smooth) return "--shading: takes flat where --format has cob (a COB file has no normals), not \"smooth\"";
+    if (o.lod && o.detail == 0) return "--lod: needs --detail 1 or more (the levels run from it down to 0)";
+    if (o.pack && cob) return "--pack: goes with formats other than cob (a COB file holds one rock)";
+    if (o.pack && o.lod) return "--pack: goes without --lod (levels of detail are files of their own)";
+    if (!o.pack) return {};
+    // A packed file keeps within what its format can count.
+    const LevelCounts counts = levelCounts(o.detail);
+    const auto rocks = static_cast<std::uint64_t>(o.count);
+    const struct {
+        Format format;
+        std::uint64_t perRock, most;
+        const char* why;
+    } limits[] = {
+        {Format::Stl, counts.faces, 4294967295u, "an STL file counts at most 4294967295 facets"},
+        {Format::Ply, counts.positions, 2147483647u, "a PLY file's corners reach at most vertex 2147483647"},
+        // The JSON of a rock takes well under 2 KiB.
+        {Format::Glb, glbBlockSize(counts, o.smooth) + 2048, 4294967295u - 4096, "a glb file holds at most 4 GiB"},
+    };
+    for (const auto& limit : limits) {
+        if (has(o, limit.format) && rocks > limit.most / limit.perRock) {
+            return "--count: takes at most " + std::to_string(limit.most / limit.perRock) + " with --pack at detail " +
+                   std::to_string(o.detail) + " (" + limit.why + "), not \"" + std::to_string(o.count) + "\"";
+        }
+    }
+    return {};
+}
+
 CommandLine failure(std::string text) {
     CommandLine c;
     c.action = CommandLine::Action::Fail;
@@ -163,7 +211,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         "Files are named STEM<n>.<ext> for n from N-1 down to 0, n zero-padded to the width of\n"
         "N-1 (ROCK79 ... ROCK00 for 80 rocks). The extensions are COB, obj (with an mtl beside\n"
         "it), glb, stl and ply. COB and STL and PLY are Z-up; glb and obj are Y-up. The seed\n"
-        "is printed first: the same seed, count and spike make the same rocks again.");
+        "is printed first: the same seed, count and spike make the same rocks again, at any\n"
+        "detail. COB takes detail 0 and flat shading only, and no --pack.");
 
     CommandLine c;
     RunOptions& o = c.options;
@@ -235,7 +284,21 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                   o.directory = text;
                   return true;
               });
-    app.add_flag("--quiet", o.quiet, "Print nothing but errors");
+    addOption(app, "--detail", "D",
+              "Detail level, " + range(0, kMostDetail) + ": each level splits every triangle into four" +
+                  defaultNote(std::to_string(defaults.detail)),
+              "a whole number from " + range(0, kMostDetail),
+              [&](const std::string& text) { return parseWhole(text, 0, kMostDetail, o.detail); });
+    addOption(app, "--shading", "S", std::string("Shading, flat or smooth (a normal per vertex)") +
+                                         defaultNote(defaults.smooth ? "smooth" : "flat"),
+              "flat or smooth", [&](const std::string& text) {
+                  if (text != "flat" && text != "smooth") return false;
+                  o.smooth = text == "smooth";
+                  return true;
+              });
+    addFlag(app, "--lod", o.lod, "Each rock at every detail from D down to 0, as STEM<n>_LOD0 (finest) ... _LOD<D>");
+    addFlag(app, "--pack", o.pack, "All rocks in one file per format, STEM.<ext>, on a grid on the ground");
+    addFlag(app, "--quiet", o.quiet, "Print nothing but errors");
 
     // CLI11 takes the arguments last to first.
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
@@ -256,9 +319,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     } catch (const CLI::ParseError& e) {
         return failure(e.what());
     }
-    for (const CLI::Option* option : app.get_options()) {
-        if (option->count() > 1) return failure(option->get_name() + ": may be given once only");
-    }
+    if (const std::string clash = clashOf(o); !clash.empty()) return failure(clash);
     const std::string device = firstWindowsDeviceName(planOf(o, 0));
     if (!device.empty()) {
         return failure("--name: takes a stem that makes no Windows device name (CON PRN AUX NUL COM0-9 LPT0-9), not \"" +
@@ -274,7 +335,11 @@ RunPlan planOf(const RunOptions& options, std::uint32_t seed) {
                    .scale = options.scale,
                    .stem = options.stem,
                    .formats = options.formats,
-                   .directory = options.directory == "." ? "" : options.directory};
+                   .directory = options.directory == "." ? "" : options.directory,
+                   .detail = options.detail,
+                   .smooth = options.smooth,
+                   .lod = options.lod,
+                   .pack = options.pack};
 }
 
 }  // namespace tavimor

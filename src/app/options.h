@@ -23,6 +23,10 @@ struct RunOptions {
     Scale scale = {};
     std::string directory = ".";
     bool quiet = false;
+    int detail = 0;
+    bool smooth = false;
+    bool lod = false;
+    bool pack = false;
 };
 
 struct CommandLine {
@@ -36,7 +40,8 @@ struct CommandLine {
 
 inline constexpr std::string_view kUsage =
     "usage: tavimor [--count N] [--spike K] [--seed S] [--name STEM] [--format F[,F...]]\n"
-    "               [--scale X[,Y,Z]] [-o DIR] [--quiet]\n"
+    "               [--scale X[,Y,Z]] [--detail D] [--shading flat|smooth] [--lod] [--pack]\n"
+    "               [-o DIR] [--quiet]\n"
     "       tavimor --help | --version\n";
 
 // Reads the arguments after the program's name. Nothing is written and

@@ -1,5 +1,10 @@
 #include "app/run_plan.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "formats/obj_file.h"
+#include "formats/pack.h"
 #include "system/exit_status.h"
 #include "system/file_names.h"
 
@@ -12,6 +17,160 @@ int digitsOf(int n) {
     return digits;
 }
 
+// How one file went; false when the run ends here.
+bool saved(RunReport& report, const std::string& path, SaveResult result) {
+    if (result != SaveResult::Saved) {
+        report.failed(path, result);
+        return false;
+    }
+    return report.goOn();
+}
+
+// A file made whole in memory, then saved. No format makes an empty file:
+// empty bytes are a format that failed to make its file.
+bool saveMade(RunReport& report, const std::string& path, const std::string& bytes) {
+    report.writing(path);
+    return saved(report, path, bytes.empty() ? SaveResult::WriteFailed : saveFile(path, bytes, report.doneLine(path)));
+}
+
+// The levels the run writes, as the formats write them: all with levels of
+// detail, else the finest alone.
+std::vector<FormatLevel> prepareLevels(const DetailLevels& levels, bool all) {
+    std::vector<FormatLevel> prepared(levels.levels.size());
+    for (std::size_t k = 0; k < levels.levels.size(); ++k) {
+        if (all || k + 1 == levels.levels.size()) prepared[k] = prepareLevel(levels.levels[k]);
+    }
+    return prepared;
+}
+
+int writeEachRock(const RunPlan& plan, RunReport& report) {
+    const DetailLevels levels = buildDetailLevels(plan.detail);
+    const std::vector<FormatLevel> prepared = prepareLevels(levels, plan.lod);
+    Lcg generator{plan.seed};
+    std::vector<Position> normals;
+    std::vector<FormatFile> files;
+    for (int n = plan.count - 1; n >= 0; --n) {
+        const std::string name = rockName(plan, n);
+        // Made once, the same rock in every format and at every level.
+        const std::vector<Position> positions =
+            makeDetailedRock(generator, plan.spike, plan.scale, levels, RockIdentity{plan.seed, n});
+        const int levelsWritten = plan.lod ? plan.detail + 1 : 1;
+        for (int k = 0; k < levelsWritten; ++k) {
+            const auto detail = static_cast<std::size_t>(plan.detail - k);
+            if (plan.smooth) smoothNormals(levels.levels[detail], positions, normals);
+            const RockMesh mesh{&prepared[detail], positions, plan.smooth ? std::span<const Position>(normals)
+                                                               : std::span<const Position>(),
+                                "Rock" + std::to_string(n)};
+            const std::string base = plan.lod ? name + "_LOD" + std::to_string(k) : name;
+            // One format at a time: a finely detailed rock's files are large.
+            for (const Format format : plan.formats) {
+                files.clear();
+                appendRockFiles(files, format, mesh, n, base);
+                for (const FormatFile& file : files) {
+                    if (!saveMade(report, joinPath(plan.directory, base + std::string(file.extension)), file.bytes)) {
+                        return kExitFailure;
+                    }
+                }
+            }
+        }
+        report.progress(plan.count - n, plan.count);
+    }
+    return kExitSuccess;
+}
+
+// Where each rock of a packed run stands: a square grid on the ground,
+// centred on the origin, its cells wide and deep enough that no two rocks'
+// bounding boxes overlap, with a tenth more for a gap.
+class Grid {
+public:
+    void include(std::span<const Position> positions) {
+        for (const Position& p : positions) {
+            low_ = {std::min(low_.x, p.x), std::min(low_.y, p.y), 0};
+            high_ = {std::max(high_.x, p.x), std::max(high_.y, p.y), 0};
+        }
+    }
+    Position offsetOf(int index, int count) const {
+        const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(count))));
+        const int rows = (count + columns - 1) / columns;
+        const double width = (high_.x - low_.x) * 1.1, depth = (high_.y - low_.y) * 1.1;
+        return {(index % columns - (columns - 1) / 2.0) * width, ((rows - 1) / 2.0 - index / columns) * depth, 0};
+    }
+
+private:
+    Position low_ = {HUGE_VAL, HUGE_VAL, 0};
+    Position high_ = {-HUGE_VAL, -HUGE_VAL, 0};
+};
+
+int writePacked(const RunPlan& plan, RunReport& report) {
+    const DetailLevels levels = buildDetailLevels(plan.detail);
+    const FormatLevel level = prepareLevel(levels.levels.back());
+    const bool glb = std::find(plan.formats.begin(), plan.formats.end(), Format::Glb) != plan.formats.end();
+    std::vector<Position> normals;
+    // Rock i is the i-th written, n = count - 1 - i, as files of their own
+    // would be.
+    const auto eachRock = [&](auto&& use) {
+        Lcg generator{plan.seed};
+        for (int i = 0; i < plan.count; ++i) {
+            const int n = plan.count - 1 - i;
+            use(i, n, makeDetailedRock(generator, plan.spike, plan.scale, levels, RockIdentity{plan.seed, n}));
+        }
+    };
+    // First pass: how much ground the rocks take, and what glTF's head says
+    // of each.
+    Grid grid;
+    std::vector<GlbRock> glbRocks;
+    eachRock([&](int, int n, const std::vector<Position>& positions) {
+        grid.include(positions);
+        if (glb) glbRocks.push_back(glbRockOf(RockMesh{&level, positions, {}, rockName(plan, n)}));
+    });
+    for (std::size_t i = 0; i < glbRocks.size(); ++i) {
+        const Position offset = grid.offsetOf(static_cast<int>(i), plan.count);
+        glbRocks[i].translation = {offset.x, offset.z, -offset.y + 0.0};
+    }
+
+    std::string piece;
+    for (const Format format : plan.formats) {
+        const std::string extension(extensionsOf(format)[0]);
+        const std::string path = joinPath(plan.directory, plan.stem + extension);
+        const PackLayout layout{format, &level, plan.smooth, static_cast<std::uint64_t>(plan.count), plan.stem};
+        report.writing(path);
+        ReplacingFile file(path);
+        const std::string head = packHead(layout, glbRocks, plan.stem + ".mtl");
+        if (head.empty()) {
+            report.failed(path, SaveResult::WriteFailed);
+            return kExitFailure;
+        }
+        file.write(head);
+        for (int part = 0; part < packParts(format) && file.state() == SaveResult::Saved; ++part) {
+            if (!packPartNeedsRocks(format, part)) {
+                for (int i = 0; i < plan.count; ++i) {
+                    piece.clear();
+                    appendPackPiece(piece, layout, part, RockMesh{&level, {}, {}, {}}, static_cast<std::uint64_t>(i));
+                    file.write(piece);
+                }
+                continue;
+            }
+            eachRock([&](int i, int n, const std::vector<Position>& positions) {
+                if (file.state() != SaveResult::Saved) return;
+                if (plan.smooth) smoothNormals(*level.mesh, positions, normals);
+                const RockMesh mesh{&level, positions,
+                                    plan.smooth ? std::span<const Position>(normals) : std::span<const Position>(),
+                                    rockName(plan, n),
+                                    format == Format::Glb ? Position{0, 0, 0} : grid.offsetOf(i, plan.count)};
+                piece.clear();
+                appendPackPiece(piece, layout, part, mesh, static_cast<std::uint64_t>(i));
+                file.write(piece);
+                report.progress(i + 1, plan.count);
+            });
+        }
+        if (!saved(report, path, file.commit(report.doneLine(path)))) return kExitFailure;
+        if (format == Format::Obj && !saveMade(report, joinPath(plan.directory, plan.stem + ".mtl"), mtlFile())) {
+            return kExitFailure;
+        }
+    }
+    return kExitSuccess;
+}
+
 }  // namespace
 
 std::string rockName(const RunPlan& plan, int n) {
@@ -22,9 +181,10 @@ std::string rockName(const RunPlan& plan, int n) {
 }
 
 std::string firstWindowsDeviceName(const RunPlan& plan) {
-    // Device names end in one digit at most: only runs of ten rocks or
-    // fewer can make one.
-    for (int n = plan.count - 1; n >= 0 && plan.count <= 10; --n) {
+    if (plan.pack) return isWindowsDeviceName(plan.stem) ? plan.stem : std::string();
+    // Levels of detail end in _LOD<k>; device names end in one digit at
+    // most: only runs of ten rocks or fewer can make one.
+    for (int n = plan.count - 1; n >= 0 && plan.count <= 10 && !plan.lod; --n) {
         const std::string name = rockName(plan, n);
         if (isWindowsDeviceName(name)) return name;
     }
@@ -32,30 +192,7 @@ std::string firstWindowsDeviceName(const RunPlan& plan) {
 }
 
 int writeRun(const RunPlan& plan, RunReport& report) {
-    Lcg generator{plan.seed};
-    std::vector<FormatFile> files;
-    for (int n = plan.count - 1; n >= 0; --n) {
-        const std::string name = rockName(plan, n);
-        // Made once, the same rock in every format.
-        const Rock rock = makeRock(generator, plan.spike, plan.scale);
-        files.clear();
-        for (const Format format : plan.formats) appendRockFiles(files, format, rock, n, name);
-        for (const FormatFile& file : files) {
-            const std::string path = joinPath(plan.directory, name + std::string(file.extension));
-            report.writing(path);
-            // No format makes an empty file: empty bytes are a format that
-            // failed to make its file.
-            const SaveResult result =
-                file.bytes.empty() ? SaveResult::WriteFailed : saveFile(path, file.bytes, report.doneLine(path));
-            if (result != SaveResult::Saved) {
-                report.failed(path, result);
-                return kExitFailure;
-            }
-            if (!report.goOn()) return kExitFailure;
-        }
-        report.progress(plan.count - n, plan.count);
-    }
-    return kExitSuccess;
+    return plan.pack ? writePacked(plan, report) : writeEachRock(plan, report);
 }
 
 }  // namespace tavimor

@@ -25,6 +25,16 @@ struct RunPlan {
     std::vector<Format> formats = {Format::Cob};
     // Where the files go; empty for the current directory.
     std::string directory;
+    // Each level splits every triangle into four (COB: 0 only).
+    int detail = 0;
+    // One normal per position, shared by the faces around it (not COB).
+    bool smooth = false;
+    // Every rock at detail, detail - 1, ..., 0, as STEM<n>_LOD0 (the
+    // finest) to STEM<n>_LOD<detail>.
+    bool lod = false;
+    // Every rock in one file per format, STEM.<ext>, on a grid on the
+    // ground (not COB, not with lod).
+    bool pack = false;
 };
 
 // What a run tells as it goes; the dialogue and the scripted run each show
@@ -56,13 +66,15 @@ public:
 std::string rockName(const RunPlan& plan, int n);
 
 // The first name of the plan's files that Windows takes for a device (COM1
-// for the stem COM: COM1.COB is the serial port), or "" when there is none.
+// for the stem COM: COM1.COB is the serial port; CON for a packed CON.glb),
+// or "" when there is none.
 std::string firstWindowsDeviceName(const RunPlan& plan);
 
 // Writes the plan: for n from count - 1 down to 0, rock n is made once and
-// written whole in every format. Ends at the first file that cannot be
-// written, or when the report cannot go on; files completed before stay.
-// Returns the exit status.
+// written whole in every format (at every level of detail, with lod). A
+// packed run writes one file per format, a rock at a time. Ends at the first
+// file that cannot be written, or when the report cannot go on; files
+// completed before stay. Returns the exit status.
 int writeRun(const RunPlan& plan, RunReport& report);
 
 }  // namespace tavimor

@@ -158,9 +158,9 @@ constexpr std::array<char, N> buildTail() {
 constexpr std::array<char, tailSize()> kTail = buildTail<tailSize()>();
 
 // One vertex line per position, in index order: "x y z".
-void appendVertices(std::string& out, const Rock& rock) {
+void appendVertices(std::string& out, std::span<const Position> positions) {
     char line[3 * kMaxFixedLength + 4];
-    for (const Position& p : rock.positions) {
+    for (const Position& p : positions.first(kVertexCount)) {
         std::size_t n = formatFixed6(p.x, line);
         line[n++] = ' ';
         n += formatFixed6(p.y, line + n);
@@ -174,14 +174,14 @@ void appendVertices(std::string& out, const Rock& rock) {
 
 }  // namespace
 
-std::string cobFile(const Rock& rock, int rockNumber) {
+std::string cobFile(std::span<const Position> positions, int rockNumber) {
     std::string out;
     out.reserve(kCobFileSize + 16);
     out.append(kHeadBeforeNumber);
     char number[12];
     out.append(number, std::to_chars(number, number + sizeof number, rockNumber).ptr);
     out.append(kHeadAfterNumber);
-    appendVertices(out, rock);
+    appendVertices(out, positions);
     out.append(kTail.data(), kTail.size());
     return out;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 
 #include "geometry/rock.h"
@@ -15,6 +16,9 @@ inline constexpr std::size_t kCobFileSize = 12252;
 // The whole COB file of one rock, in the ASCII Caligari object format: header line, the PolH
 // chunk with the object "Rock<rockNumber>", its vertices, texture vertices
 // and faces, then the Unit, Mat1 and END chunks. Every line ends in CR LF.
-std::string cobFile(const Rock& rock, int rockNumber);
+// positions holds the rock's kVertexCount positions (more are ignored): a
+// COB file holds detail 0 only.
+std::string cobFile(std::span<const Position> positions, int rockNumber);
+inline std::string cobFile(const Rock& rock, int rockNumber) { return cobFile(rock.positions, rockNumber); }
 
 }  // namespace tavimor

@@ -7,6 +7,9 @@
 #include <tiny_gltf.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
 #include <sstream>
 
 #include "formats/mesh_export.h"
@@ -17,91 +20,162 @@ namespace {
 constexpr int kArrayBuffer = 34962;         // vertex attributes
 constexpr int kElementArrayBuffer = 34963;  // indices
 
-// The position each texture vertex belongs to; -1 for the two no face uses.
-constexpr std::array<int, kTextureVertexCount> textureOwners() {
-    std::array<int, kTextureVertexCount> owner{};
-    owner.fill(-1);
-    for (const Face& f : kFaces) {
-        for (const Corner& c : f) owner[static_cast<std::size_t>(c.textureVertex)] = c.vertex;
-    }
-    return owner;
-}
-constexpr auto kTextureOwner = textureOwners();
+// Two-byte indices while they fit (65535 stays free, as glTF asks).
+bool shortIndices(std::uint64_t vertices) { return vertices <= 65535; }
 
-int addView(tinygltf::Model& model, std::size_t offset, std::size_t length, int target) {
+std::uint64_t padded(std::uint64_t size) { return (size + 3) / 4 * 4; }
+
+// The bytes of floats as glTF stores them, little-endian.
+static_assert(std::endian::native == std::endian::little, "glTF's floats are copied as the machine holds them");
+
+void putFloat(char*& at, float v) {
+    std::memcpy(at, &v, 4);
+    at += 4;
+}
+
+// Where each part of a rock's block starts, from the block's start.
+struct BlockLayout {
+    std::uint64_t vertices, indices;
+    std::uint64_t positions = 0, normals, texcoords, indexBytes, size;
+};
+
+BlockLayout layoutOf(std::uint64_t vertices, std::uint64_t faces, bool normals) {
+    BlockLayout b;
+    b.vertices = vertices;
+    b.indices = faces * 3;
+    b.normals = b.positions + b.vertices * 12;
+    b.texcoords = b.normals + (normals ? b.vertices * 12 : 0);
+    b.indexBytes = b.texcoords + b.vertices * 8;
+    b.size = padded(b.indexBytes + b.indices * (shortIndices(vertices) ? 2 : 4));
+    return b;
+}
+
+BlockLayout layoutOf(const FormatLevel& level, bool normals) {
+    return layoutOf(level.glbOwners.size(), level.mesh->faces.size(), normals);
+}
+
+int addView(tinygltf::Model& model, std::uint64_t offset, std::uint64_t length, int target) {
     tinygltf::BufferView view;
     view.buffer = 0;
-    view.byteOffset = offset;
-    view.byteLength = length;
+    view.byteOffset = static_cast<std::size_t>(offset);
+    view.byteLength = static_cast<std::size_t>(length);
     view.target = target;
     model.bufferViews.push_back(view);
     return static_cast<int>(model.bufferViews.size() - 1);
 }
 
-int addAccessor(tinygltf::Model& model, int view, int componentType, std::size_t count, int type) {
+int addAccessor(tinygltf::Model& model, int view, int componentType, std::uint64_t count, int type) {
     tinygltf::Accessor accessor;
     accessor.bufferView = view;
     accessor.componentType = componentType;
-    accessor.count = count;
+    accessor.count = static_cast<std::size_t>(count);
     accessor.type = type;
     model.accessors.push_back(accessor);
     return static_cast<int>(model.accessors.size() - 1);
 }
 
+// The mesh and node of one rock, its block starting at start.
+void addRock(tinygltf::Model& model, const GlbRock& rock, const BlockLayout& b, std::uint64_t start, bool normals,
+             bool shortIndex) {
+    tinygltf::Primitive primitive;
+    const int positionView = addView(model, start + b.positions, b.vertices * 12, kArrayBuffer);
+    const int position =
+        addAccessor(model, positionView, TINYGLTF_COMPONENT_TYPE_FLOAT, b.vertices, TINYGLTF_TYPE_VEC3);
+    model.accessors.back().minValues = {rock.low[0], rock.low[1], rock.low[2]};
+    model.accessors.back().maxValues = {rock.high[0], rock.high[1], rock.high[2]};
+    primitive.attributes["POSITION"] = position;
+    if (normals) {
+        const int normalView = addView(model, start + b.normals, b.vertices * 12, kArrayBuffer);
+        primitive.attributes["NORMAL"] =
+            addAccessor(model, normalView, TINYGLTF_COMPONENT_TYPE_FLOAT, b.vertices, TINYGLTF_TYPE_VEC3);
+    }
+    const int texcoordView = addView(model, start + b.texcoords, b.vertices * 8, kArrayBuffer);
+    primitive.attributes["TEXCOORD_0"] =
+        addAccessor(model, texcoordView, TINYGLTF_COMPONENT_TYPE_FLOAT, b.vertices, TINYGLTF_TYPE_VEC2);
+    const int indexView =
+        addView(model, start + b.indexBytes, b.indices * (shortIndex ? 2 : 4), kElementArrayBuffer);
+    primitive.indices =
+        addAccessor(model, indexView,
+                    shortIndex ? TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT : TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT,
+                    b.indices, TINYGLTF_TYPE_SCALAR);
+    primitive.material = 0;
+    primitive.mode = TINYGLTF_MODE_TRIANGLES;
+    tinygltf::Mesh mesh;
+    mesh.name = rock.name;
+    mesh.primitives.push_back(primitive);
+    model.meshes.push_back(mesh);
+
+    tinygltf::Node node;
+    node.name = rock.name;
+    node.mesh = static_cast<int>(model.meshes.size() - 1);
+    const Position& t = rock.translation;
+    if (t.x != 0 || t.y != 0 || t.z != 0) node.translation = {t.x, t.y, t.z};
+    model.nodes.push_back(node);
+}
+
+void putU32(std::string& out, std::uint32_t v) { ByteWriter(out, 4).u32(v); }
+
 }  // namespace
 
-std::string glbFile(const Rock& rock, int rockNumber) {
-    // One glTF vertex per texture vertex in use, in texture-vertex order.
-    std::array<int, kTextureVertexCount> vertexOf{};
-    std::string positions, texcoords, indices;
-    std::array<float, 3> low{}, high{};
-    std::size_t vertexCount = 0;
-    for (int t = 0; t < kTextureVertexCount; ++t) {
-        const int owner = kTextureOwner[static_cast<std::size_t>(t)];
-        if (owner < 0) continue;
-        vertexOf[static_cast<std::size_t>(t)] = static_cast<int>(vertexCount);
-        const Position p = yUp(rock.positions[static_cast<std::size_t>(owner)]);
-        const std::array<float, 3> f = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
-        for (std::size_t k = 0; k < 3; ++k) {
-            low[k] = vertexCount == 0 ? f[k] : std::min(low[k], f[k]);
-            high[k] = vertexCount == 0 ? f[k] : std::max(high[k], f[k]);
-            appendFloat(positions, f[k]);
-        }
+GlbRock glbRockOf(const RockMesh& rock) {
+    GlbRock entry;
+    entry.name = rock.name;
+    entry.translation = yUp(rock.offset);
+    // Every position of a level belongs to a vertex. Rounding to single
+    // precision keeps order, so the bounds of the doubles, rounded, are the
+    // bounds of the floats stored.
+    const auto count = static_cast<std::size_t>(rock.level->mesh->positionCount);
+    Position low = rock.positions[0], high = rock.positions[0];
+    for (const Position& p : rock.positions.first(count)) {
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+    // Y-up: (x, y, z) is stored as (x, z, -y), so -y's bounds come from y's.
+    entry.low = {static_cast<float>(low.x), static_cast<float>(low.z), static_cast<float>(-high.y + 0.0)};
+    entry.high = {static_cast<float>(high.x), static_cast<float>(high.z), static_cast<float>(-low.y + 0.0)};
+    return entry;
+}
+
+void prepareGlbLevel(FormatLevel& level) {
+    const LevelMesh& mesh = *level.mesh;
+    std::vector<std::uint32_t> vertexOf(mesh.textureOwners.size());
+    level.glbOwners.clear();
+    level.glbTexcoords.clear();
+    for (std::size_t t = 0; t < mesh.textureOwners.size(); ++t) {
+        if (mesh.textureOwners[t] < 0) continue;
+        vertexOf[t] = static_cast<std::uint32_t>(level.glbOwners.size());
+        level.glbOwners.push_back(mesh.textureOwners[t]);
         // glTF puts the texture origin at the top left, the rock's tables at
         // the bottom left.
-        const TextureVertex& uv = kTextureVertices[static_cast<std::size_t>(t)];
-        appendFloat(texcoords, uv.u);
-        appendFloat(texcoords, 1.0 - uv.v);
-        ++vertexCount;
+        ByteWriter put(level.glbTexcoords, 8);
+        put.f32(mesh.textureVertices[t].u);
+        put.f32(1.0 - mesh.textureVertices[t].v);
     }
-    for (const Face& face : kFaces) {
-        for (const Corner& c : outwardCorners(face)) {
-            appendU16(indices, static_cast<std::uint16_t>(vertexOf[static_cast<std::size_t>(c.textureVertex)]));
+    const bool shortIndex = shortIndices(level.glbOwners.size());
+    level.glbIndices.clear();
+    ByteWriter put(level.glbIndices, mesh.faceTextures.size() * 3 * (shortIndex ? 2 : 4));
+    for (const auto& textures : mesh.faceTextures) {
+        for (const int t : outwardCorners(textures)) {
+            const std::uint32_t index = vertexOf[static_cast<std::size_t>(t)];
+            if (shortIndex) {
+                put.u16(static_cast<std::uint16_t>(index));
+            } else {
+                put.u32(index);
+            }
         }
     }
+}
 
+std::uint64_t glbBlockSize(const LevelCounts& counts, bool normals) {
+    return layoutOf(counts.usedTextureVertices, counts.faces, normals).size;
+}
+
+std::string glbHead(const FormatLevel& level, bool normals, std::span<const GlbRock> rocks) {
+    const BlockLayout layout = layoutOf(level, normals);
+    const bool shortIndex = shortIndices(layout.vertices);
     tinygltf::Model model;
     model.asset.version = "2.0";
     model.asset.generator = "tavimor";
-    tinygltf::Buffer buffer;
-    const std::string data = positions + texcoords + indices;
-    buffer.data.assign(data.begin(), data.end());
-    model.buffers.push_back(buffer);
-
-    const int positionView = addView(model, 0, positions.size(), kArrayBuffer);
-    const int texcoordView = addView(model, positions.size(), texcoords.size(), kArrayBuffer);
-    const int indexView = addView(model, positions.size() + texcoords.size(), indices.size(), kElementArrayBuffer);
-    const int position =
-        addAccessor(model, positionView, TINYGLTF_COMPONENT_TYPE_FLOAT, vertexCount, TINYGLTF_TYPE_VEC3);
-    // glTF wants the bounds of the positions exactly as stored, in single
-    // precision.
-    model.accessors[static_cast<std::size_t>(position)].minValues = {low[0], low[1], low[2]};
-    model.accessors[static_cast<std::size_t>(position)].maxValues = {high[0], high[1], high[2]};
-    const int texcoord =
-        addAccessor(model, texcoordView, TINYGLTF_COMPONENT_TYPE_FLOAT, vertexCount, TINYGLTF_TYPE_VEC2);
-    const int index =
-        addAccessor(model, indexView, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT, indices.size() / 2, TINYGLTF_TYPE_SCALAR);
-
     tinygltf::Material material;
     material.name = "rock";
     material.pbrMetallicRoughness.baseColorFactor = {kRockColour.red, kRockColour.green, kRockColour.blue, 1.0};
@@ -109,31 +183,79 @@ std::string glbFile(const Rock& rock, int rockNumber) {
     material.pbrMetallicRoughness.metallicFactor = 0.0;
     material.pbrMetallicRoughness.roughnessFactor = 1.0;
     model.materials.push_back(material);
-
-    tinygltf::Primitive primitive;
-    primitive.attributes["POSITION"] = position;
-    primitive.attributes["TEXCOORD_0"] = texcoord;
-    primitive.indices = index;
-    primitive.material = 0;
-    primitive.mode = TINYGLTF_MODE_TRIANGLES;
-    tinygltf::Mesh mesh;
-    mesh.name = "Rock" + std::to_string(rockNumber);
-    mesh.primitives.push_back(primitive);
-    model.meshes.push_back(mesh);
-
-    tinygltf::Node node;
-    node.name = mesh.name;
-    node.mesh = 0;
-    model.nodes.push_back(node);
     tinygltf::Scene scene;
-    scene.nodes.push_back(0);
+    for (std::size_t i = 0; i < rocks.size(); ++i) {
+        addRock(model, rocks[i], layout, i * layout.size, normals, shortIndex);
+        scene.nodes.push_back(static_cast<int>(i));
+    }
     model.scenes.push_back(scene);
     model.defaultScene = 0;
 
-    std::ostringstream out;
+    // tinygltf writes the JSON; the buffer's bytes never pass through it, so
+    // that a file of many rocks can be written a rock at a time. The buffer
+    // is added to the JSON here, as tinygltf itself would write it.
+    std::ostringstream text;
     tinygltf::TinyGLTF writer;
-    if (!writer.WriteGltfSceneToStream(&model, out, false, true) || !out) return {};
-    return out.str();
+    if (!writer.WriteGltfSceneToStream(&model, text, false, false) || !text) return {};
+    nlohmann::json json = nlohmann::json::parse(text.str(), nullptr, false);
+    if (json.is_discarded()) return {};
+    const std::uint64_t binary = layout.size * rocks.size();
+    json["buffers"] = nlohmann::json::array({{{"byteLength", binary}}});
+    std::string content = json.dump();
+
+    // The container: header, JSON chunk padded with blanks, binary chunk.
+    content.resize(padded(content.size()), ' ');
+    const std::uint64_t total = 12 + 8 + content.size() + 8 + binary;
+    if (total > std::numeric_limits<std::uint32_t>::max()) return {};
+    std::string out = "glTF";
+    putU32(out, 2);
+    putU32(out, static_cast<std::uint32_t>(total));
+    putU32(out, static_cast<std::uint32_t>(content.size()));
+    out.append("JSON");
+    out.append(content);
+    putU32(out, static_cast<std::uint32_t>(binary));
+    out.append("BIN", 4);
+    return out;
+}
+
+void appendGlbBlock(std::string& out, const RockMesh& rock) {
+    const FormatLevel& level = *rock.level;
+    const bool normals = !rock.normals.empty();
+    const BlockLayout layout = layoutOf(level, normals);
+    const std::size_t start = out.size();
+    out.resize(start + static_cast<std::size_t>(layout.size));
+    char* at = out.data() + start;
+    for (const int owner : level.glbOwners) {
+        const Position p = yUp(rock.positions[static_cast<std::size_t>(owner)]);
+        putFloat(at, static_cast<float>(p.x));
+        putFloat(at, static_cast<float>(p.y));
+        putFloat(at, static_cast<float>(p.z));
+    }
+    if (normals) {
+        for (const int owner : level.glbOwners) {
+            const Position n = yUp(rock.normals[static_cast<std::size_t>(owner)]);
+            putFloat(at, static_cast<float>(n.x));
+            putFloat(at, static_cast<float>(n.y));
+            putFloat(at, static_cast<float>(n.z));
+        }
+    }
+    // The rest is the level's own: the same in every rock.
+    std::memcpy(at, level.glbTexcoords.data(), level.glbTexcoords.size());
+    at += level.glbTexcoords.size();
+    std::memcpy(at, level.glbIndices.data(), level.glbIndices.size());
+    at += level.glbIndices.size();
+    std::memset(at, 0, static_cast<std::size_t>(out.data() + out.size() - at));
+}
+
+std::string glbFile(const RockMesh& rock) {
+    const GlbRock entry = glbRockOf(rock);
+    const std::string head = glbHead(*rock.level, !rock.normals.empty(), std::span<const GlbRock>(&entry, 1));
+    if (head.empty()) return head;
+    std::string out;
+    out.reserve(head.size() + static_cast<std::size_t>(layoutOf(*rock.level, !rock.normals.empty()).size));
+    out.append(head);
+    appendGlbBlock(out, rock);
+    return out;
 }
 
 }  // namespace tavimor

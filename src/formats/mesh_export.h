@@ -1,19 +1,20 @@
 #pragma once
 
+// What the formats other than COB share. Internal to formats/.
+
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
-#include "geometry/rock.h"
-#include "geometry/topology.h"
+#include "formats/formats.h"
 
 namespace tavimor {
 
-// What the formats other than COB share: the COB file stores
-// faces clockwise seen from outside; OBJ, glTF, STL and PLY want them
-// counter-clockwise, so the last two corners swap places.
-constexpr std::array<Corner, 3> outwardCorners(const Face& face) { return {face[0], face[2], face[1]}; }
+// The COB file stores faces clockwise seen from outside; OBJ, glTF, STL and
+// PLY want them counter-clockwise, so the last two corners swap places.
+constexpr std::array<int, 3> outwardCorners(const std::array<int, 3>& face) { return {face[0], face[2], face[1]}; }
 
 // The rock is made Z-up. glTF is Y-up by definition, and OBJ readers
 // (Blender, Maya, Unity) take it as Y-up: (x, y, z) becomes (x, z, -y), a
@@ -21,16 +22,40 @@ constexpr std::array<Corner, 3> outwardCorners(const Face& face) { return {face[
 // negative zero into a positive one.
 constexpr Position yUp(const Position& p) { return {p.x, p.z, -p.y + 0.0}; }
 
-// Little-endian binary values, the same bytes on every machine.
-inline void appendU16(std::string& out, std::uint16_t v) {
-    out.push_back(static_cast<char>(v & 0xFF));
-    out.push_back(static_cast<char>(v >> 8));
+constexpr Position offsetBy(const Position& p, const Position& offset) {
+    return {p.x + offset.x, p.y + offset.y, p.z + offset.z};
 }
 
-inline void appendU32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
+// Little-endian binary values written into room made beforehand: the same
+// bytes on every machine, without growing the string a byte at a time.
+class ByteWriter {
+public:
+    // Makes room for size more bytes at the end of out.
+    ByteWriter(std::string& out, std::size_t size) : out_(out), start_(out.size()), at_(start_) {
+        out.resize(out.size() + size);
+    }
+    ~ByteWriter() { out_.resize(at_); }
+    ByteWriter(const ByteWriter&) = delete;
+    ByteWriter& operator=(const ByteWriter&) = delete;
 
-inline void appendFloat(std::string& out, double v) { appendU32(out, std::bit_cast<std::uint32_t>(static_cast<float>(v))); }
+    void u8(std::uint8_t v) { out_[at_++] = static_cast<char>(v); }
+    void u16(std::uint16_t v) {
+        u8(static_cast<std::uint8_t>(v & 0xFF));
+        u8(static_cast<std::uint8_t>(v >> 8));
+    }
+    void u32(std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) u8(static_cast<std::uint8_t>((v >> (8 * i)) & 0xFF));
+    }
+    void f32(double v) { u32(std::bit_cast<std::uint32_t>(static_cast<float>(v))); }
+    // Zeros until size bytes have been written.
+    void zerosUpTo(std::size_t size) {
+        while (at_ - start_ < size) u8(0);
+    }
+
+private:
+    std::string& out_;
+    std::size_t start_;
+    std::size_t at_;
+};
 
 }  // namespace tavimor

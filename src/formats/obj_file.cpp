@@ -8,52 +8,78 @@
 namespace tavimor {
 namespace {
 
-// Shortest text that reads back as the same double.
-void appendNumber(std::string& out, double v) {
+// Shortest text that reads back as the same number.
+template <typename Number>
+void appendNumber(std::string& out, Number v) {
     char text[32];
     out.append(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
 
 // "key a b ...", each number in its shortest exact form, and the line end.
-void appendLine(std::string& out, std::string_view key, std::initializer_list<double> numbers) {
+template <typename Number>
+void appendLine(std::string& out, std::string_view key, std::initializer_list<Number> numbers) {
     out.append(key);
-    for (const double v : numbers) {
+    for (const Number v : numbers) {
         out.push_back(' ');
         appendNumber(out, v);
     }
     out.push_back('\n');
 }
 
-void appendIndex(std::string& out, int v) {
-    char text[16];
-    out.append(text, std::to_chars(text, text + sizeof text, v).ptr);
-}
-
 }  // namespace
 
-std::string objFile(const Rock& rock, int rockNumber, std::string_view materialFile) {
+std::string objHead(std::string_view materialFile) {
     std::string out = "# rock made by tavimor, Y up\nmtllib ";
     out.append(materialFile);
-    out.append("\no Rock");
-    appendIndex(out, rockNumber);
     out.push_back('\n');
-    for (const Position& position : rock.positions) {
-        const Position p = yUp(position);
+    return out;
+}
+
+void appendObjObject(std::string& out, const RockMesh& rock, const ObjStart& start) {
+    const LevelMesh& level = *rock.level->mesh;
+    const bool smooth = !rock.normals.empty();
+    out.append("o ");
+    out.append(rock.name);
+    out.push_back('\n');
+    for (const Position& position : rock.positions.first(static_cast<std::size_t>(level.positionCount))) {
+        const Position p = yUp(offsetBy(position, rock.offset));
         appendLine(out, "v", {p.x, p.y, p.z});
     }
-    for (const TextureVertex& t : kTextureVertices) appendLine(out, "vt", {t.u, t.v});
-    out.append("usemtl rock\n");
-    for (const Face& face : kFaces) {
+    for (const TextureVertex& t : level.textureVertices) appendLine(out, "vt", {t.u, t.v});
+    // Normals are unit vectors: single precision holds them to the last
+    // visible bit, in half the text.
+    for (const Position& normal : rock.normals) {
+        const Position n = yUp(normal);
+        appendLine(out, "vn", {static_cast<float>(n.x), static_cast<float>(n.y), static_cast<float>(n.z)});
+    }
+    // Blender's importer shades a face smooth only inside a smoothing group.
+    out.append(smooth ? "usemtl rock\ns 1\n" : "usemtl rock\n");
+    for (std::size_t f = 0; f < level.faces.size(); ++f) {
+        const auto corners = outwardCorners(level.faces[f]);
+        const auto textures = outwardCorners(level.faceTextures[f]);
         out.push_back('f');
-        // OBJ counts from 1.
-        for (const Corner& c : outwardCorners(face)) {
+        for (std::size_t k = 0; k < 3; ++k) {
             out.push_back(' ');
-            appendIndex(out, c.vertex + 1);
+            appendNumber(out, start.position + corners[k]);
             out.push_back('/');
-            appendIndex(out, c.textureVertex + 1);
+            appendNumber(out, start.texture + textures[k]);
+            if (smooth) {
+                out.push_back('/');
+                appendNumber(out, start.normal + corners[k]);
+            }
         }
         out.push_back('\n');
     }
+}
+
+std::string objFile(const RockMesh& rock, std::string_view materialFile) {
+    std::string out = objHead(materialFile);
+    // Room for the lines as long as they get, so that a finely detailed
+    // rock's text is never copied to grow.
+    const LevelMesh& level = *rock.level->mesh;
+    out.reserve(out.size() + static_cast<std::size_t>(level.positionCount) * 72 +
+                level.textureVertices.size() * 48 + rock.normals.size() * 48 + level.faces.size() * 64);
+    appendObjObject(out, rock, ObjStart{});
     return out;
 }
 

@@ -27,6 +27,15 @@ TEST(Options, ValuesReachTheRunTyped) {
         // Two digits, or a stem that only looks like a device, name no device.
         {{"--name", "COM", "--count", "11"}, RunOptions{.count = 11, .stem = "COM"}},
         {{"--name", "CON"}, RunOptions{.stem = "CON"}},
+        {{"--detail", "6", "--shading", "smooth", "--format", "glb"},
+         RunOptions{.formats = {Format::Glb}, .detail = 6, .smooth = true}},
+        {{"--detail", "1", "--lod", "--format", "obj", "--shading", "flat"},
+         RunOptions{.formats = {Format::Obj}, .detail = 1, .lod = true}},
+        {{"--pack", "--format", "stl", "--count", "7182", "--detail", "6"},
+         RunOptions{.count = 7182, .formats = {Format::Stl}, .detail = 6, .pack = true}},
+        // Levels of detail end in _LOD<k>: COM names no device there.
+        {{"--name", "COM", "--lod", "--detail", "1", "--format", "glb"},
+         RunOptions{.stem = "COM", .formats = {Format::Glb}, .detail = 1, .lod = true}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0]);
@@ -44,6 +53,10 @@ TEST(Options, ValuesReachTheRunTyped) {
         EXPECT_EQ(o.scale.z, e.scale.z);
         EXPECT_EQ(o.directory, e.directory);
         EXPECT_EQ(o.quiet, e.quiet);
+        EXPECT_EQ(o.detail, e.detail);
+        EXPECT_EQ(o.smooth, e.smooth);
+        EXPECT_EQ(o.lod, e.lod);
+        EXPECT_EQ(o.pack, e.pack);
     }
 }
 
@@ -84,14 +97,33 @@ TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
         {{"--quiet", "--quiet"}, "tavimor: --quiet: may be given once only"},
         {{"--format", "obj", "--format=glb"}, "tavimor: --format: may be given once only"},
         {{"a", "b", "--count", "2", "c"}, "tavimor: The following arguments were not expected: a b c (the options "
-                                          "are --count --spike --seed --name --format --scale -o --quiet --help "
-                                          "--version)"},
+                                          "are --count --spike --seed --name --format --scale -o --detail "
+                                          "--shading --lod --pack --quiet --help --version)"},
         // With a one-digit rock number, the stems COM and LPT make device
         // names on Windows, in any case.
         {{"--name", "COM", "--count", "3"}, "tavimor: --name: takes a stem that makes no Windows device name (CON "
                                             "PRN AUX NUL COM0-9 LPT0-9), not \"COM\" (COM2)"},
         {{"--name", "lpt"}, "tavimor: --name: takes a stem that makes no Windows device name (CON PRN AUX NUL "
                             "COM0-9 LPT0-9), not \"lpt\" (lpt0)"},
+        {{"--name", "con", "--pack", "--format", "glb"}, "tavimor: --name: takes a stem that makes no Windows "
+                                                         "device name (CON PRN AUX NUL COM0-9 LPT0-9), not \"con\" "
+                                                         "(con)"},
+        {{"--detail", "7", "--format", "glb"}, "tavimor: --detail: takes a whole number from 0 to 6, not \"7\""},
+        {{"--shading", "shiny"}, "tavimor: --shading: takes flat or smooth, not \"shiny\""},
+        // What a COB file cannot hold, and what the other options need.
+        {{"--detail", "1"}, "tavimor: --detail: takes 0 where --format has cob (a COB file holds detail 0 only), "
+                            "not \"1\""},
+        {{"--format", "obj,cob", "--shading", "smooth"}, "tavimor: --shading: takes flat where --format has cob (a COB "
+                                                         "file has no normals), not \"smooth\""},
+        {{"--lod", "--format", "glb"}, "tavimor: --lod: needs --detail 1 or more (the levels run from it down to 0)"},
+        {{"--pack"}, "tavimor: --pack: goes with formats other than cob (a COB file holds one rock)"},
+        {{"--pack", "--lod", "--detail", "2", "--format", "glb"}, "tavimor: --pack: goes without --lod (levels of "
+                                                                  "detail are files of their own)"},
+        {{"--pack", "--format", "stl", "--detail", "6", "--count", "7183"}, "tavimor: --count: takes at most 7182 "
+                                                                             "with --pack at detail 6 (an STL file "
+                                                                             "counts at most 4294967295 facets), not "
+                                                                             "\"7183\""},
+        {{"--lod", "--lod", "--detail", "1", "--format", "glb"}, "tavimor: --lod: may be given once only"},
     };
     for (const auto& c : cases) {
         const CommandLine command = parseCommandLine(c.args);

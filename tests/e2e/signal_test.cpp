@@ -33,6 +33,9 @@ TEST(Signals, TerminatingSignalsRestoreTheTerminalAndEndTheProgramBySignal) {
 // Stops the program while it waits for a key and continues it; true when it
 // waits raw again.
 ::testing::AssertionResult stopAndContinue(ProgramRun& run) {
+    // Seen on the screen is not yet awaited: a stop between the echo and the
+    // next read would find the terminal cooked, with nothing to show again.
+    if (!run.session.waitForKeyAwaited()) return ::testing::AssertionFailure() << "no key awaited";
     kill(run.session.programPid(), SIGTSTP);
     if (!run.session.waitForStopped()) return ::testing::AssertionFailure() << "not stopped";
     if (!run.terminalAsFound()) return ::testing::AssertionFailure() << "terminal left raw while stopped";
@@ -57,7 +60,7 @@ TEST(Signals, SuspendGivesTheTerminalBackAndContinuingShowsThePromptAgain) {
     answer(run, kNamePrompt, "ab");
     ASSERT_TRUE(run.session.waitForOutput(kNamePrompt + "AB"));
     ASSERT_TRUE(stopAndContinue(run));
-    ASSERT_TRUE(run.session.waitForOutput(kNamePrompt + "AB\r\n" + kNamePrompt + "AB"));
+    ASSERT_TRUE(run.session.waitForOutput(kNamePrompt + "AB\r\n" + kNamePrompt + "AB")) << run.session.output();
     run.session.type("c\r");
     const Ending e = run.end();
     EXPECT_FALSE(e.signaled);

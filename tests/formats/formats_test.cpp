@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <sstream>
+#include <vector>
 #include <string>
 
 #include "formats/glb_file.h"
@@ -15,9 +16,23 @@
 namespace tavimor {
 namespace {
 
-Rock rockOf(std::uint32_t seed, int spike) {
+const FormatLevel& levelZero() {
+    static const DetailLevels levels = buildDetailLevels(0);
+    static const FormatLevel level = prepareLevel(levels.levels[0]);
+    return level;
+}
+
+// A rock of detail 0, flat, as a file of its own names it.
+struct MadeRock {
+    Rock rock;
+    RockMesh mesh;
+};
+
+MadeRock rockOf(std::uint32_t seed, int spike, int number = 0) {
     Lcg generator{seed};
-    return makeRock(generator, spike);
+    MadeRock made{makeRock(generator, spike), {}};
+    made.mesh = RockMesh{&levelZero(), made.rock.positions, {}, "Rock" + std::to_string(number)};
+    return made;
 }
 
 std::uint32_t u32At(const std::string& bytes, std::size_t at) {
@@ -35,7 +50,8 @@ float floatAt(const std::string& bytes, std::size_t at) {
 
 TEST(Stl, LayoutAndNormalsThatAgreeWithTheWinding) {
     for (const int spike : {0, 9}) {
-        const std::string stl = stlFile(rockOf(11, spike), 3);
+        const MadeRock made = rockOf(11, spike, 3);
+        const std::string stl = stlFile(made.mesh, 3);
         ASSERT_EQ(stl.size(), 84u + 146u * 50u);
         EXPECT_FALSE(stl.starts_with("solid")) << "readers would take it for text";
         EXPECT_EQ(u32At(stl, 80), 146u);
@@ -55,24 +71,39 @@ TEST(Stl, LayoutAndNormalsThatAgreeWithTheWinding) {
     }
 }
 
-TEST(Ply, HeaderAndSize) {
-    const std::string ply = plyFile(rockOf(2, 4), 7);
-    const std::string header =
-        "ply\nformat binary_little_endian 1.0\ncomment made by tavimor\nobj_info Rock7\nelement vertex 75\n"
-        "property float x\nproperty float y\nproperty float z\nelement face 146\n"
-        "property list uchar int vertex_indices\nend_header\n";
-    ASSERT_TRUE(ply.starts_with(header));
-    EXPECT_EQ(ply.size(), header.size() + 75 * 12 + 146 * 13);
-    // Every face record: a count of 3 and indices below 75.
-    for (std::size_t f = 0, at = header.size() + 75 * 12; f < 146; ++f, at += 13) {
-        EXPECT_EQ(ply[at], 3);
-        for (std::size_t k = 0; k < 3; ++k) EXPECT_LT(u32At(ply, at + 1 + 4 * k), 75u);
+TEST(Ply, HeaderSizeAndTheFirstDataByteForFlatAndSmooth) {
+    const MadeRock made = rockOf(2, 4, 7);
+    const std::vector<Position> normals(75, Position{0, 0, 1});
+    for (const bool smooth : {false, true}) {
+        RockMesh mesh = made.mesh;
+        if (smooth) mesh.normals = normals;
+        const std::string ply = plyFile(mesh, 7);
+        const std::string header = std::string(
+                                       "ply\nformat binary_little_endian 1.0\ncomment made by tavimor\nobj_info Rock7\n"
+                                       "element vertex 75\nproperty uchar red\nproperty uchar green\nproperty uchar blue\n"
+                                       "property float x\nproperty float y\nproperty float z\n") +
+                                   (smooth ? "property float nx\nproperty float ny\nproperty float nz\n" : "") +
+                                   "element face 146\nproperty list uchar int vertex_indices\nend_header\n";
+        ASSERT_TRUE(ply.starts_with(header));
+        const std::size_t stride = smooth ? 27 : 15;
+        EXPECT_EQ(ply.size(), header.size() + 75 * stride + 146 * 13);
+        // The data begins with the colour's red, never a line end a reader
+        // could swallow with the header's.
+        EXPECT_EQ(static_cast<unsigned char>(ply[header.size()]), 210);
+        for (std::size_t v = 0, at = header.size(); v < 75; ++v, at += stride) {
+            EXPECT_EQ(floatAt(ply, at + 3), static_cast<float>(made.rock.positions[v].x));
+        }
+        for (std::size_t f = 0, at = header.size() + 75 * stride; f < 146; ++f, at += 13) {
+            EXPECT_EQ(ply[at], 3);
+            for (std::size_t k = 0; k < 3; ++k) EXPECT_LT(u32At(ply, at + 1 + 4 * k), 75u);
+        }
     }
 }
 
 TEST(Obj, LinesCountsAndNoNegativeZero) {
     // Spike 0 keeps the base shape's zeros; Y-up turns y = 0 into z = -0.
-    const std::string obj = objFile(rockOf(1, 0), 12, "R12.mtl");
+    const MadeRock made = rockOf(1, 0, 12);
+    const std::string obj = objFile(made.mesh, "R12.mtl");
     std::istringstream in(obj);
     int v = 0, vt = 0, f = 0;
     for (std::string line; std::getline(in, line);) {
@@ -93,8 +124,32 @@ TEST(Obj, LinesCountsAndNoNegativeZero) {
     EXPECT_NE(mtlFile().find("\nKd 0.8235294 0.6431373 0.5215687\n"), std::string::npos);
 }
 
+TEST(Glb, NormalsAndWideIndicesWhereTheyAreNeeded) {
+    // Detail 5 has more vertices than two-byte indices can count.
+    for (const int detail : {1, 5}) {
+        const DetailLevels levels = buildDetailLevels(detail);
+        const FormatLevel level = prepareLevel(levels.levels.back());
+        Lcg generator{3};
+        const std::vector<Position> positions = makeDetailedRock(generator, 9, {}, levels, {3, 0});
+        std::vector<Position> normals;
+        smoothNormals(levels.levels.back(), positions, normals);
+        const std::string glb = glbFile(RockMesh{&level, positions, normals, "Rock0"});
+        const std::uint32_t jsonLength = u32At(glb, 12);
+        const std::string json = glb.substr(20, jsonLength);
+        EXPECT_NE(json.find("\"NORMAL\""), std::string::npos);
+        // 5125 is UNSIGNED_INT, 5123 UNSIGNED_SHORT.
+        EXPECT_NE(json.find(detail == 5 ? "\"componentType\":5125" : "\"componentType\":5123"), std::string::npos);
+        const auto vertices = level.glbOwners.size();
+        EXPECT_EQ(detail == 5, vertices > 65535);
+        const std::size_t indexBytes = levels.levels.back().faces.size() * 3 * (detail == 5 ? 4 : 2);
+        EXPECT_EQ(u32At(glb, 20 + jsonLength), (vertices * 32 + indexBytes + 3) / 4 * 4);
+        EXPECT_EQ(u32At(glb, 8), glb.size());
+    }
+}
+
 TEST(Glb, ContainerHeaderAndChunks) {
-    const std::string glb = glbFile(rockOf(5, 9), 0);
+    const MadeRock made = rockOf(5, 9);
+    const std::string glb = glbFile(made.mesh);
     ASSERT_GE(glb.size(), 28u);
     EXPECT_EQ(glb.substr(0, 4), "glTF");
     EXPECT_EQ(u32At(glb, 4), 2u);
@@ -107,7 +162,7 @@ TEST(Glb, ContainerHeaderAndChunks) {
     // 91 vertices of 12 + 8 bytes, then 438 two-byte indices.
     EXPECT_EQ(u32At(glb, bin), 91u * 20u + 438u * 2u);
     EXPECT_EQ(bin + 8 + u32At(glb, bin), glb.size());
-    EXPECT_EQ(glbFile(rockOf(5, 9), 0), glb) << "the same rock must give the same bytes";
+    EXPECT_EQ(glbFile(rockOf(5, 9).mesh), glb) << "the same rock must give the same bytes";
 }
 
 }  // namespace
