@@ -6,7 +6,9 @@
 #include <cmath>
 
 #include "formats/glb_file.h"
+#include "formats/preview.h"
 #include "geometry/detail.h"
+#include "system/file_names.h"
 #include "system/file_output.h"
 
 namespace tavimor {
@@ -146,6 +148,18 @@ std::string optionList(const CLI::App& app) {
     return names + "--help --version";
 }
 
+// A name ending in .png (in any case) whose directory exists: a sheet
+// nobody could find, or write at all, is refused before anything is made.
+bool isPngInExistingDirectory(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string extension = name.size() > 4 ? name.substr(name.size() - 4) : "";
+    for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (extension != ".png") return false;
+    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    return isExistingDirectory(directory);
+}
+
 bool has(const RunOptions& o, Format format) {
     return std::find(o.formats.begin(), o.formats.end(), format) != o.formats.end();
 }
@@ -161,6 +175,17 @@ std::string clashOf(const RunOptions& o) {
     if (o.lod && o.detail == 0) return "--lod: needs --detail 1 or more (the levels run from it down to 0)";
     if (o.pack && cob) return "--pack: goes with formats other than cob (a COB file holds one rock)";
     if (o.pack && o.lod) return "--pack: goes without --lod (levels of detail are files of their own)";
+    if (!o.preview.empty()) {
+        const std::string name = o.preview.substr(o.preview.find_last_of("/\\") + 1);
+        if (isWindowsDeviceName(name)) return "--preview: takes a name that is no Windows device, not \"" + name + "\"";
+        const auto size = static_cast<std::uint64_t>(o.previewSize);
+        const std::uint64_t most = kMostSheetPixels / (size * size);
+        if (static_cast<std::uint64_t>(o.count) > most) {
+            return "--count: takes at most " + std::to_string(most) + " with --preview-size " +
+                   std::to_string(o.previewSize) + " (a contact sheet holds 64 megapixels at most), not \"" +
+                   std::to_string(o.count) + "\"";
+        }
+    }
     if (!o.pack) return {};
     // A packed file keeps within what its format can count.
     const LevelCounts counts = levelCounts(o.detail);
@@ -296,6 +321,18 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                   o.smooth = text == "smooth";
                   return true;
               });
+    addOption(app, "--preview", "FILE.png",
+              "Also draw every rock onto one PNG contact sheet, ten to a row, once the rocks are written",
+              "a .png file in an existing directory", [&](const std::string& text) {
+                  if (!isPngInExistingDirectory(text)) return false;
+                  o.preview = text;
+                  return true;
+              });
+    addOption(app, "--preview-size", "PIXELS",
+              "Size of each rock's square on the sheet, " + range(kSmallestTile, kLargestTile) +
+                  defaultNote(std::to_string(defaults.previewSize)),
+              "a whole number from " + range(kSmallestTile, kLargestTile),
+              [&](const std::string& text) { return parseWhole(text, kSmallestTile, kLargestTile, o.previewSize); });
     addFlag(app, "--lod", o.lod, "Each rock at every detail from D down to 0, as STEM<n>_LOD0 (finest) ... _LOD<D>");
     addFlag(app, "--pack", o.pack, "All rocks in one file per format, STEM.<ext>, on a grid on the ground");
     addFlag(app, "--quiet", o.quiet, "Print nothing but errors");
@@ -339,7 +376,9 @@ RunPlan planOf(const RunOptions& options, std::uint32_t seed) {
                    .detail = options.detail,
                    .smooth = options.smooth,
                    .lod = options.lod,
-                   .pack = options.pack};
+                   .pack = options.pack,
+                   .preview = options.preview,
+                   .previewSize = options.previewSize};
 }
 
 }  // namespace tavimor

@@ -27,6 +27,8 @@ struct RunOptions {
     bool smooth = false;
     bool lod = false;
     bool pack = false;
+    std::string preview = {};  // the contact sheet's file; none: no sheet
+    int previewSize = 256;
 };
 
 struct CommandLine {
@@ -41,7 +43,7 @@ struct CommandLine {
 inline constexpr std::string_view kUsage =
     "usage: tavimor [--count N] [--spike K] [--seed S] [--name STEM] [--format F[,F...]]\n"
     "               [--scale X[,Y,Z]] [--detail D] [--shading flat|smooth] [--lod] [--pack]\n"
-    "               [-o DIR] [--quiet]\n"
+    "               [--preview FILE.png] [--preview-size PIXELS] [-o DIR] [--quiet]\n"
     "       tavimor --help | --version\n";
 
 // Reads the arguments after the program's name. Nothing is written and

@@ -5,6 +5,7 @@
 
 #include "formats/obj_file.h"
 #include "formats/pack.h"
+#include "formats/preview.h"
 #include "system/exit_status.h"
 #include "system/file_names.h"
 
@@ -43,8 +44,14 @@ std::vector<FormatLevel> prepareLevels(const DetailLevels& levels, bool all) {
     return prepared;
 }
 
-int writeEachRock(const RunPlan& plan, RunReport& report) {
-    const DetailLevels levels = buildDetailLevels(plan.detail);
+// The largest distance of a position from the rock's centre.
+double reachOf(std::span<const Position> positions) {
+    double most = 0;
+    for (const Position& p : positions) most = std::max(most, p.x * p.x + p.y * p.y + p.z * p.z);
+    return std::sqrt(most);
+}
+
+int writeEachRock(const RunPlan& plan, const DetailLevels& levels, RunReport& report, double& reach) {
     const std::vector<FormatLevel> prepared = prepareLevels(levels, plan.lod);
     Lcg generator{plan.seed};
     std::vector<Position> normals;
@@ -54,6 +61,7 @@ int writeEachRock(const RunPlan& plan, RunReport& report) {
         // Made once, the same rock in every format and at every level.
         const std::vector<Position> positions =
             makeDetailedRock(generator, plan.spike, plan.scale, levels, RockIdentity{plan.seed, n});
+        reach = std::max(reach, reachOf(positions));
         const int levelsWritten = plan.lod ? plan.detail + 1 : 1;
         for (int k = 0; k < levelsWritten; ++k) {
             const auto detail = static_cast<std::size_t>(plan.detail - k);
@@ -101,8 +109,7 @@ private:
     Position high_ = {-HUGE_VAL, -HUGE_VAL, 0};
 };
 
-int writePacked(const RunPlan& plan, RunReport& report) {
-    const DetailLevels levels = buildDetailLevels(plan.detail);
+int writePacked(const RunPlan& plan, const DetailLevels& levels, RunReport& report, double& reach) {
     const FormatLevel level = prepareLevel(levels.levels.back());
     const bool glb = std::find(plan.formats.begin(), plan.formats.end(), Format::Glb) != plan.formats.end();
     std::vector<Position> normals;
@@ -121,6 +128,7 @@ int writePacked(const RunPlan& plan, RunReport& report) {
     std::vector<GlbRock> glbRocks;
     eachRock([&](int, int n, const std::vector<Position>& positions) {
         grid.include(positions);
+        reach = std::max(reach, reachOf(positions));
         if (glb) glbRocks.push_back(glbRockOf(RockMesh{&level, positions, {}, rockName(plan, n)}));
     });
     for (std::size_t i = 0; i < glbRocks.size(); ++i) {
@@ -171,6 +179,24 @@ int writePacked(const RunPlan& plan, RunReport& report) {
     return kExitSuccess;
 }
 
+// The contact sheet: every rock made again and drawn at the run's finest
+// detail, at one scale for all, once every rock's files are written.
+int writePreview(const RunPlan& plan, const DetailLevels& levels, double reach, RunReport& report) {
+    const FormatLevel level{&levels.levels.back()};
+    ContactSheet sheet(plan.count, plan.previewSize, reach);
+    Lcg generator{plan.seed};
+    std::vector<Position> normals;
+    for (int i = 0; i < plan.count; ++i) {
+        const int n = plan.count - 1 - i;
+        const std::vector<Position> positions =
+            makeDetailedRock(generator, plan.spike, plan.scale, levels, RockIdentity{plan.seed, n});
+        if (plan.smooth) smoothNormals(*level.mesh, positions, normals);
+        sheet.draw(i, RockMesh{&level, positions, plan.smooth ? std::span<const Position>(normals)
+                                                              : std::span<const Position>()});
+    }
+    return saveMade(report, plan.preview, sheet.png()) ? kExitSuccess : kExitFailure;
+}
+
 }  // namespace
 
 std::string rockName(const RunPlan& plan, int n) {
@@ -192,7 +218,12 @@ std::string firstWindowsDeviceName(const RunPlan& plan) {
 }
 
 int writeRun(const RunPlan& plan, RunReport& report) {
-    return plan.pack ? writePacked(plan, report) : writeEachRock(plan, report);
+    const DetailLevels levels = buildDetailLevels(plan.detail);
+    double reach = 0;
+    const int status =
+        plan.pack ? writePacked(plan, levels, report, reach) : writeEachRock(plan, levels, report, reach);
+    if (status != kExitSuccess || plan.preview.empty()) return status;
+    return writePreview(plan, levels, reach, report);
 }
 
 }  // namespace tavimor

@@ -21,10 +21,10 @@ struct RunPlan {
     Scale scale = {};
     // Rock n is STEM<n>.<ext>, with n padded with zeros to the width of
     // count - 1.
-    std::string stem;
+    std::string stem = {};
     std::vector<Format> formats = {Format::Cob};
     // Where the files go; empty for the current directory.
-    std::string directory;
+    std::string directory = {};
     // Each level splits every triangle into four (COB: 0 only).
     int detail = 0;
     // One normal per position, shared by the faces around it (not COB).
@@ -35,6 +35,9 @@ struct RunPlan {
     // Every rock in one file per format, STEM.<ext>, on a grid on the
     // ground (not COB, not with lod).
     bool pack = false;
+    // A contact sheet of every rock, written after the rocks; empty: none.
+    std::string preview = {};
+    int previewSize = 256;
 };
 
 // What a run tells as it goes; the dialogue and the scripted run each show
@@ -72,9 +75,10 @@ std::string firstWindowsDeviceName(const RunPlan& plan);
 
 // Writes the plan: for n from count - 1 down to 0, rock n is made once and
 // written whole in every format (at every level of detail, with lod). A
-// packed run writes one file per format, a rock at a time. Ends at the first
-// file that cannot be written, or when the report cannot go on; files
-// completed before stay. Returns the exit status.
+// packed run writes one file per format, a rock at a time. Then, where the
+// plan asks for one, the contact sheet. Ends at the first file that cannot
+// be written, or when the report cannot go on; files completed before stay.
+// Returns the exit status.
 int writeRun(const RunPlan& plan, RunReport& report);
 
 }  // namespace tavimor

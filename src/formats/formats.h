@@ -30,10 +30,10 @@ struct FormatLevel {
     const LevelMesh* mesh = nullptr;
     // glTF keeps one texture coordinate per vertex: a vertex for each
     // texture vertex in use, and the position it belongs to.
-    std::vector<int> glbOwners;
+    std::vector<int> glbOwners = {};
     // glTF's texture coordinates and indices, as they are written.
-    std::string glbTexcoords;
-    std::string glbIndices;
+    std::string glbTexcoords = {};
+    std::string glbIndices = {};
 };
 FormatLevel prepareLevel(const LevelMesh& mesh);
 
@@ -42,10 +42,10 @@ FormatLevel prepareLevel(const LevelMesh& mesh);
 // for smooth shading (none: flat).
 struct RockMesh {
     const FormatLevel* level = nullptr;
-    std::span<const Position> positions;
-    std::span<const Position> normals;
+    std::span<const Position> positions = {};
+    std::span<const Position> normals = {};
     // The object's name in the file.
-    std::string name;
+    std::string name = {};
     // Where the rock stands in a file of many (Z-up); zero in a file of its own.
     Position offset = {0, 0, 0};
 };

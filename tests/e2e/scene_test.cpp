@@ -2,6 +2,7 @@
 // detail are the rocks of their detail, a packed file holds every rock's
 // own geometry apart from the others, and memory stays that of one rock.
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -190,10 +191,10 @@ TEST(Scene, APackedFileHoldsEveryRocksOwnGeometryApart) {
     ASSERT_EQ(objects.size(), 5u);
     std::vector<std::array<double, 4>> boxes;  // x and z, low and high
     for (int n = 4; n >= 0; --n) {
-        const std::string name = "P" + std::to_string(n);
+        const std::string name = std::string("P").append(std::to_string(n));
         ASSERT_EQ(objects.count(name), 1u) << name;
         const auto& moved = objects.at(name);
-        const auto own = objectsOf(readFile(single.file(name + ".obj"))).at("Rock" + std::to_string(n));
+        const auto own = objectsOf(readFile(single.file(name + ".obj"))).at(std::string("Rock").append(std::to_string(n)));
         ASSERT_EQ(moved.size(), own.size());
         const double dx = moved[0][0] - own[0][0], dz = moved[0][2] - own[0][2];
         std::array<double, 4> box = {1e300, -1e300, 1e300, -1e300};
@@ -215,10 +216,11 @@ TEST(Scene, APackedFileHoldsEveryRocksOwnGeometryApart) {
     const GlbChunks pack = chunksOf(readFile(packed.file("P.glb")));
     std::size_t at = 0;
     for (int n = 4; n >= 0; --n) {
-        const GlbChunks own = chunksOf(readFile(single.file("P" + std::to_string(n) + ".glb")));
+        const std::string name = std::string("P").append(std::to_string(n));
+        const GlbChunks own = chunksOf(readFile(single.file(name + ".glb")));
         EXPECT_TRUE(pack.binary.compare(at, own.binary.size(), own.binary) == 0) << n;
         at += own.binary.size();
-        EXPECT_NE(pack.json.find("\"name\":\"P" + std::to_string(n) + "\""), std::string::npos);
+        EXPECT_NE(pack.json.find("\"name\":\"" + name + "\""), std::string::npos);
     }
     EXPECT_EQ(at, pack.binary.size());
     EXPECT_NE(pack.json.find("\"translation\":["), std::string::npos);
@@ -266,6 +268,56 @@ TEST(Scene, MemoryIsThatOfOneRock) {
     const long fewer = peakKilobytes(two, dir), more = peakKilobytes(forty, dir);
     ASSERT_GT(fewer, 0);
     EXPECT_LT(more, fewer + fewer / 20) << fewer << " KiB for two rocks";
+}
+
+}  // namespace
+}  // namespace tavimor::e2e
+
+namespace tavimor::e2e {
+namespace {
+
+TEST(Preview, TheSheetComesLastTheSameEveryTimeAndABadPlaceFailsClearly) {
+    const std::vector<std::string> rocks = {"--seed", "3", "--count", "3", "--format", "glb"};
+    TempDir first, again;
+    for (const TempDir* dir : {&first, &again}) {
+        std::vector<std::string> args = rocks;
+        args.insert(args.end(), {"--preview", "sheet.png", "--preview-size", "64"});
+        const CommandResult run = runTavimor(args, dir->path());
+        ASSERT_EQ(run.status, 0) << run.errors;
+        EXPECT_EQ(run.output, "seed 3\nROCK2.glb\nROCK1.glb\nROCK0.glb\nsheet.png\n");
+    }
+    const std::string png = readFile(first.file("sheet.png"));
+    EXPECT_EQ(png, readFile(again.file("sheet.png")));
+    // PNG counts big-endian: 192 pixels wide, 64 high.
+    EXPECT_EQ(png.substr(16, 8), std::string("\0\0\0\xc0\0\0\0\x40", 8));
+
+    // A folder that is not there, or a name that is no PNG: refused before
+    // anything is written.
+    for (const char* bad : {"missing/sheet.png", "sheet.jpg"}) {
+        TempDir dir;
+        std::vector<std::string> args = rocks;
+        args.insert(args.end(), {"--preview", bad});
+        const CommandResult run = runTavimor(args, dir.path());
+        EXPECT_EQ(run.status, 2) << bad;
+        EXPECT_TRUE(run.errors.starts_with("tavimor: --preview: takes a .png file in an existing directory")) << run.errors;
+        EXPECT_TRUE(filesIn(dir).empty()) << bad;
+    }
+    // A folder that cannot be written shows only once the rocks are: they
+    // stay, and the run fails.
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("locked").c_str(), 0555), 0);
+    std::vector<std::string> command = {"sh", "-c", "exec \"$@\"", "sh"};
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(dir.path().c_str(), 65534, 65534), 0);
+        command.insert(command.end(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    }
+    command.push_back(tavimorPath());
+    command.insert(command.end(), rocks.begin(), rocks.end());
+    command.insert(command.end(), {"--preview", "locked/sheet.png", "--quiet"});
+    const CommandResult run = runCommand(command, dir.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errors, "locked/sheet.png: \aError opening file for write. Aborting.\a\n");
+    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"ROCK0.glb", "ROCK1.glb", "ROCK2.glb", "locked"}));
 }
 
 }  // namespace

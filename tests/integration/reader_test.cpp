@@ -2,7 +2,6 @@
 // Library's command-line tool) must load every file the real program writes,
 // find the mesh and material in it, and turn it into a closed, outward-facing
 // triangle mesh.
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -299,31 +298,6 @@ TEST(Reader, KhronosValidatorFindsNoErrorsOrWarningsInTheGlbFiles) {
     const CommandResult validated = runCommand(command, dir.path());
     EXPECT_EQ(validated.status, 0) << validated.output << validated.errors;
     EXPECT_NE(validated.output.find("15 files: 0 errors, 0 warnings"), std::string::npos) << validated.output;
-}
-
-TEST(RenderRocks, DrawsAContactSheetOfTheExpectedSize) {
-    TempDir dir;
-    const auto rocks = expectedRun(7, 1, 9);
-    for (int n = 1; n >= 0; --n) {
-        const std::string name = n == 1 ? "R1.COB" : "R0.COB";
-        const int fd = open(dir.file(name).c_str(), O_WRONLY | O_CREAT, 0644);
-        ASSERT_GE(fd, 0);
-        const std::string& bytes = rocks[1 - n];
-        ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        close(fd);
-    }
-    const CommandResult r =
-        runCommand({std::string(TAVIMOR_SOURCE_DIR) + "/tools/render-rocks", "sheet.png", "R1.COB", "R0.COB"}, dir.path());
-    ASSERT_EQ(r.status, 0) << r.output;
-    const std::string png = readFile(dir.file("sheet.png"));
-    ASSERT_GE(png.size(), 24u);
-    EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
-    const auto be32 = [&](std::size_t at) {
-        return (static_cast<unsigned char>(png[at]) << 24) | (static_cast<unsigned char>(png[at + 1]) << 16) |
-               (static_cast<unsigned char>(png[at + 2]) << 8) | static_cast<unsigned char>(png[at + 3]);
-    };
-    EXPECT_EQ(be32(16), 600u);  // two cells of 300 pixels side by side
-    EXPECT_EQ(be32(20), 300u);
 }
 
 }  // namespace

@@ -67,9 +67,10 @@ TEST(Wine, ScriptedRunsWriteTheLinuxBytesInEveryFormat) {
         {"--seed", "4294967295", "--count", "2", "--spike", "0", "--format", "cob,glb", "--name", "Flat"},
         {"--seed", "1796644800", "--count", "12", "--spike", "5", "--scale", "2,1,0.25", "--format", "obj,stl,ply,cob"},
         // Detail, smooth normals worked out several faces at a time, packed
-        // files and levels of detail: the same bits on both.
+        // files, levels of detail and the contact sheet: the same bits on
+        // both.
         {"--seed", "3", "--count", "4", "--spike", "9", "--detail", "3", "--shading", "smooth", "--pack", "--format",
-         "obj,glb,stl,ply"},
+         "obj,glb,stl,ply", "--preview", "sheet.png", "--preview-size", "96"},
         {"--seed", "8", "--count", "2", "--spike", "6", "--detail", "2", "--shading", "smooth", "--lod", "--format",
          "obj,glb,stl,ply"},
     };

@@ -1,0 +1,51 @@
+#pragma once
+
+// A contact sheet of a run's rocks, as a PNG file's bytes: one square tile
+// per rock, in writing order, left to right and top to bottom, ten to a row
+// at most. Every rock is seen the same way, from a little above, its up
+// axis (Z) up on the sheet, at one scale for the whole run so that sizes
+// compare. The drawing uses + - * / and sqrt only, so that every platform
+// makes the same bytes.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "formats/formats.h"
+
+namespace tavimor {
+
+inline constexpr int kSmallestTile = 64;
+inline constexpr int kLargestTile = 1024;
+inline constexpr int kTilesPerRow = 10;
+// A sheet holds at most this many pixels: 64 megapixels, 192 MiB of colour.
+inline constexpr std::uint64_t kMostSheetPixels = std::uint64_t{1} << 26;
+
+class ContactSheet {
+public:
+    // A sheet of rocks tiles of tileSize pixels; reach is the largest
+    // distance of any rock's position from its centre, which fits a tile.
+    ContactSheet(int rocks, int tileSize, double reach);
+
+    // Draws a rock into tile index: its triangles filled with a depth
+    // buffer, lit by diffuse light from one fixed direction on the rock's
+    // colour, shaded smooth where the rock has normals.
+    void draw(int index, const RockMesh& rock);
+
+    // The sheet as a PNG file. Empty if it cannot be encoded.
+    std::string png() const;
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    // The sheet's colours, RGB, row by row.
+    const std::vector<std::uint8_t>& pixels() const { return pixels_; }
+
+private:
+    int tileSize_;
+    int width_, height_;
+    double scale_;
+    std::vector<std::uint8_t> pixels_;  // RGB, row by row
+    std::vector<float> depth_;          // one tile's
+};
+
+}  // namespace tavimor
