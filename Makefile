@@ -7,10 +7,13 @@ RELEASE := build/release
 SANITIZE := build/sanitize
 BENCH := build/bench
 WINDOWS := build/windows
+PACKAGE := build/package
+# Where `make install` puts the program, its manual page and completion.
+PREFIX ?= /usr/local
 # Warnings are errors in CI only (CI=true there).
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: all run test test-release test-sanitize windows windows-build bench clean
+.PHONY: all run install package package-check test test-release test-sanitize windows windows-build bench clean
 
 # The program alone, in a build of its own: no test or benchmark package
 # is needed for it.
@@ -22,6 +25,30 @@ all:
 run: all
 	./$(RUN)/tavimor
 
+# bin/tavimor, share/man/man1/tavimor.1, the bash completion and the README
+# under PREFIX.
+install: all
+	cmake --build $(RUN) -j $(JOBS)
+	cmake --install $(RUN) --prefix $(PREFIX)
+
+# build/tavimor_<version>_amd64.deb, its dependencies worked out by
+# dpkg-shlibdeps.
+package:
+	./tools/install-deps build
+	cmake -S . -B $(PACKAGE) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTAVIMOR_BENCH=OFF -DTAVIMOR_WERROR=$(WERROR)
+	cmake --build $(PACKAGE) -j $(JOBS)
+	cd $(PACKAGE) && cpack
+	cp $(PACKAGE)/tavimor_*_amd64.deb build/
+
+# What CI asks of the package: lintian finds no error in it, and installed
+# it runs and has its manual page. Installing needs root.
+package-check: package
+	lintian build/tavimor_*_amd64.deb | tee build/lintian.txt
+	! grep -q '^E:' build/lintian.txt
+	dpkg -i build/tavimor_*_amd64.deb
+	tavimor --version
+	man -w tavimor
+
 # The packages go in before anything is configured, also under make -j.
 # The Windows build is made first: the Release tests run it under wine.
 test:
@@ -31,14 +58,15 @@ test:
 	$(MAKE) test-sanitize
 
 # tavimor.exe for 64-bit Windows, cross-built with mingw-w64 and linked
-# static: build/windows/tavimor.exe needs no DLLs.
+# static (build/windows/tavimor.exe needs no DLLs), and the zip of it with
+# its README.
 windows:
 	./tools/install-deps test
 	$(MAKE) windows-build
 
 windows-build:
 	cmake -S . -B $(WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTAVIMOR_WERROR=$(WERROR)
-	cmake --build $(WINDOWS) -j $(JOBS) --target tavimor
+	cmake --build $(WINDOWS) -j $(JOBS) --target tavimor zip
 
 test-release:
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DTAVIMOR_BENCH=ON -DTAVIMOR_WERROR=$(WERROR)

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "app/run_plan.h"
 #include "formats/cob_file.h"
 #include "formats/fixed_format.h"
 #include "formats/glb_file.h"
+#include "formats/preview.h"
 #include "geometry/detail.h"
 #include "geometry/rock.h"
 #include "system/file_output.h"
@@ -71,6 +73,28 @@ void formatDetailFourRock(benchmark::State& state) {
 }
 BENCHMARK(formatDetailFourRock)->Unit(benchmark::kMicrosecond);
 
+// The contact sheet of 100 rocks as a run draws it once the rocks are
+// written: every rock made again, drawn into its tile of 256 pixels, and
+// the sheet encoded as PNG. The argument is the detail.
+void drawSheetOfHundredRocks(benchmark::State& state) {
+    const int detail = static_cast<int>(state.range(0));
+    const tavimor::DetailLevels levels = tavimor::buildDetailLevels(detail);
+    const tavimor::FormatLevel level{&levels.levels.back()};
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        tavimor::ContactSheet sheet(100, 256, 2.0);
+        tavimor::Lcg generator{1};
+        for (int i = 0; i < 100; ++i) {
+            const auto positions = tavimor::makeDetailedRock(generator, 9, {}, levels, tavimor::RockIdentity{1, 99 - i});
+            sheet.draw(i, tavimor::RockMesh{&level, positions});
+        }
+        bytes = sheet.png().size();
+        benchmark::DoNotOptimize(bytes);
+    }
+    state.counters["png_bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(drawSheetOfHundredRocks)->Arg(0)->Arg(4)->Unit(benchmark::kMillisecond);
+
 constexpr int kBatch = 10000;
 
 // A fresh, empty directory for every timed batch; removed untimed. It is
@@ -87,6 +111,7 @@ public:
         if (made()) std::filesystem::remove_all(path_);
     }
     bool made() const { return !path_.empty(); }
+    const std::string& path() const { return path_; }
     std::string file(int n) const { return path_ + "/ROCK" + std::to_string(n) + ".COB"; }
 
 private:
@@ -151,16 +176,30 @@ void writeTenThousandReadyFiles(benchmark::State& state) {
 }
 BENCHMARK(writeTenThousandReadyFiles)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
-// 100 rocks of detail 4, smooth, as glTF files, as a scripted run writes
-// them.
+// A run that tells nothing.
+class QuietReport final : public tavimor::RunReport {
+public:
+    void failed(const std::string&, tavimor::SaveResult) override {}
+};
+
+// 100 rocks of detail 4, smooth, as glTF files: a whole scripted run, its
+// levels built once, each rock made (one ahead, on a second thread), given
+// its normals, formatted and written.
 void writeHundredDetailFourRocks(benchmark::State& state) {
-    DetailFourGlb rocks;
-    writeBatch(
-        state,
-        [&](const std::string& path, int n) {
-            return tavimor::saveFile(path, rocks.next(n)) == tavimor::SaveResult::Saved;
-        },
-        100);
+    for (auto _ : state) {
+        state.PauseTiming();
+        {
+            FreshDirectory dir;
+            tavimor::RunPlan plan{.seed = 1, .count = 100, .spike = 9, .stem = "ROCK", .formats = {tavimor::Format::Glb},
+                                  .directory = dir.path(), .detail = 4, .smooth = true};
+            QuietReport report;
+            state.ResumeTiming();
+            if (!dir.made() || tavimor::writeRun(plan, report) != 0) state.SkipWithError("cannot write the rocks");
+            state.PauseTiming();
+        }
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 100);
 }
 BENCHMARK(writeHundredDetailFourRocks)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 

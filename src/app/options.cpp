@@ -303,12 +303,6 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                }
                o.scale = Scale{factors[0], factors[1], factors[2]};
            });
-    addOption(app, "-o", "DIR", "Existing directory for the files (default: the current one)", "an existing directory",
-              [&](const std::string& text) {
-                  if (text.empty() || !isExistingDirectory(text)) return false;
-                  o.directory = text;
-                  return true;
-              });
     addOption(app, "--detail", "D",
               "Detail level, " + range(0, kMostDetail) + ": each level splits every triangle into four" +
                   defaultNote(std::to_string(defaults.detail)),
@@ -321,6 +315,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                   o.smooth = text == "smooth";
                   return true;
               });
+    addFlag(app, "--lod", o.lod, "Each rock at every detail from D down to 0, as STEM<n>_LOD0 (finest) ... _LOD<D>");
+    addFlag(app, "--pack", o.pack, "All rocks in one file per format, STEM.<ext>, on a grid on the ground");
     addOption(app, "--preview", "FILE.png",
               "Also draw every rock onto one PNG contact sheet, ten to a row, once the rocks are written",
               "a .png file in an existing directory", [&](const std::string& text) {
@@ -333,8 +329,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                   defaultNote(std::to_string(defaults.previewSize)),
               "a whole number from " + range(kSmallestTile, kLargestTile),
               [&](const std::string& text) { return parseWhole(text, kSmallestTile, kLargestTile, o.previewSize); });
-    addFlag(app, "--lod", o.lod, "Each rock at every detail from D down to 0, as STEM<n>_LOD0 (finest) ... _LOD<D>");
-    addFlag(app, "--pack", o.pack, "All rocks in one file per format, STEM.<ext>, on a grid on the ground");
+    addOption(app, "-o", "DIR", "Existing directory for the files (default: the current one)", "an existing directory",
+              [&](const std::string& text) {
+                  if (text.empty() || !isExistingDirectory(text)) return false;
+                  o.directory = text;
+                  return true;
+              });
     addFlag(app, "--quiet", o.quiet, "Print nothing but errors");
 
     // CLI11 takes the arguments last to first.

@@ -1,5 +1,7 @@
 #include "app/run_plan.h"
 
+#include "app/rock_maker.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -44,31 +46,27 @@ std::vector<FormatLevel> prepareLevels(const DetailLevels& levels, bool all) {
     return prepared;
 }
 
-// The largest distance of a position from the rock's centre.
-double reachOf(std::span<const Position> positions) {
-    double most = 0;
-    for (const Position& p : positions) most = std::max(most, p.x * p.x + p.y * p.y + p.z * p.z);
-    return std::sqrt(most);
-}
-
 int writeEachRock(const RunPlan& plan, const DetailLevels& levels, RunReport& report, double& reach) {
     const std::vector<FormatLevel> prepared = prepareLevels(levels, plan.lod);
-    Lcg generator{plan.seed};
-    std::vector<Position> normals;
+    const int levelsWritten = plan.lod ? plan.detail + 1 : 1;
+    RockMaker maker(plan, levels, levelsWritten);
     std::vector<FormatFile> files;
     for (int n = plan.count - 1; n >= 0; --n) {
         const std::string name = rockName(plan, n);
         // Made once, the same rock in every format and at every level.
-        const std::vector<Position> positions =
-            makeDetailedRock(generator, plan.spike, plan.scale, levels, RockIdentity{plan.seed, n});
-        reach = std::max(reach, reachOf(positions));
-        const int levelsWritten = plan.lod ? plan.detail + 1 : 1;
+        const MadeRock& rock = maker.next();
+        const std::vector<Position>& positions = rock.positions;
         for (int k = 0; k < levelsWritten; ++k) {
             const auto detail = static_cast<std::size_t>(plan.detail - k);
-            if (plan.smooth) smoothNormals(levels.levels[detail], positions, normals);
-            const RockMesh mesh{&prepared[detail], positions, plan.smooth ? std::span<const Position>(normals)
-                                                               : std::span<const Position>(),
-                                "Rock" + std::to_string(n)};
+            // Worked out here, while the next rock is being made.
+            const Extent extent =
+                extentOf(std::span(positions).first(static_cast<std::size_t>(levels.levels[detail].positionCount)));
+            if (k == 0) reach = std::max(reach, extent.reach);
+            const RockMesh mesh{&prepared[detail], positions,
+                                plan.smooth ? std::span<const Position>(rock.normals[static_cast<std::size_t>(k)])
+                                            : std::span<const Position>(),
+                                "Rock" + std::to_string(n), Position{0, 0, 0},
+                                &extent};
             const std::string base = plan.lod ? name + "_LOD" + std::to_string(k) : name;
             // One format at a time: a finely detailed rock's files are large.
             for (const Format format : plan.formats) {
@@ -128,7 +126,7 @@ int writePacked(const RunPlan& plan, const DetailLevels& levels, RunReport& repo
     std::vector<GlbRock> glbRocks;
     eachRock([&](int, int n, const std::vector<Position>& positions) {
         grid.include(positions);
-        reach = std::max(reach, reachOf(positions));
+        reach = std::max(reach, extentOf(positions).reach);
         if (glb) glbRocks.push_back(glbRockOf(RockMesh{&level, positions, {}, rockName(plan, n)}));
     });
     for (std::size_t i = 0; i < glbRocks.size(); ++i) {

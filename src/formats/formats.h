@@ -34,6 +34,10 @@ struct FormatLevel {
     // glTF's texture coordinates and indices, as they are written.
     std::string glbTexcoords = {};
     std::string glbIndices = {};
+    // The JSON of a file of one rock, flat and smooth, in pieces around the
+    // places where each rock's own values go.
+    std::vector<std::string> glbFlatJson = {};
+    std::vector<std::string> glbSmoothJson = {};
 };
 FormatLevel prepareLevel(const LevelMesh& mesh);
 
@@ -48,6 +52,8 @@ struct RockMesh {
     std::string name = {};
     // Where the rock stands in a file of many (Z-up); zero in a file of its own.
     Position offset = {0, 0, 0};
+    // The extent of the level's positions, where it is known already.
+    const Extent* extent = nullptr;
 };
 
 // One file of a rock: how its name ends (the extension, with its point) and

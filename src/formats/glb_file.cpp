@@ -28,11 +28,6 @@ std::uint64_t padded(std::uint64_t size) { return (size + 3) / 4 * 4; }
 // The bytes of floats as glTF stores them, little-endian.
 static_assert(std::endian::native == std::endian::little, "glTF's floats are copied as the machine holds them");
 
-void putFloat(char*& at, float v) {
-    std::memcpy(at, &v, 4);
-    at += 4;
-}
-
 // Where each part of a rock's block starts, from the block's start.
 struct BlockLayout {
     std::uint64_t vertices, indices;
@@ -125,19 +120,151 @@ GlbRock glbRockOf(const RockMesh& rock) {
     // precision keeps order, so the bounds of the doubles, rounded, are the
     // bounds of the floats stored.
     const auto count = static_cast<std::size_t>(rock.level->mesh->positionCount);
-    Position low = rock.positions[0], high = rock.positions[0];
-    for (const Position& p : rock.positions.first(count)) {
-        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
-        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
-    }
+    const Extent extent = rock.extent != nullptr ? *rock.extent : extentOf(rock.positions.first(count));
+    const Position& low = extent.low;
+    const Position& high = extent.high;
     // Y-up: (x, y, z) is stored as (x, z, -y), so -y's bounds come from y's.
     entry.low = {static_cast<float>(low.x), static_cast<float>(low.z), static_cast<float>(-high.y + 0.0)};
     entry.high = {static_cast<float>(high.x), static_cast<float>(high.z), static_cast<float>(-low.y + 0.0)};
     return entry;
 }
 
+
+std::uint64_t glbBlockSize(const LevelCounts& counts, bool normals) {
+    return layoutOf(counts.usedTextureVertices, counts.faces, normals).size;
+}
+
+namespace {
+
+// The JSON of rocks whose blocks follow one after the other; empty if the
+// library fails to write it.
+std::string jsonOf(const FormatLevel& level, bool normals, std::span<const GlbRock> rocks) {
+    const BlockLayout layout = layoutOf(level, normals);
+    const bool shortIndex = shortIndices(layout.vertices);
+    tinygltf::Model model;
+    model.asset.version = "2.0";
+    model.asset.generator = "tavimor";
+    tinygltf::Material material;
+    material.name = "rock";
+    material.pbrMetallicRoughness.baseColorFactor = {kRockColour.red, kRockColour.green, kRockColour.blue, 1.0};
+    // Stone is no metal, and matte.
+    material.pbrMetallicRoughness.metallicFactor = 0.0;
+    material.pbrMetallicRoughness.roughnessFactor = 1.0;
+    model.materials.push_back(material);
+    tinygltf::Scene scene;
+    for (std::size_t i = 0; i < rocks.size(); ++i) {
+        addRock(model, rocks[i], layout, i * layout.size, normals, shortIndex);
+        scene.nodes.push_back(static_cast<int>(i));
+    }
+    model.scenes.push_back(scene);
+    model.defaultScene = 0;
+
+    // tinygltf writes the JSON; the buffer's bytes never pass through it, so
+    // that a file of many rocks can be written a rock at a time. The buffer
+    // goes into the JSON here, where tinygltf itself puts it: its members
+    // come in name order, "buffers" right before "materials".
+    std::ostringstream text;
+    tinygltf::TinyGLTF writer;
+    if (!writer.WriteGltfSceneToStream(&model, text, false, false) || !text) return {};
+    std::string content = text.str();
+    // The text form ends with a line end; the binary form has none.
+    while (!content.empty() && content.back() == '\n') content.pop_back();
+    const std::size_t materials = content.find(",\"materials\":");
+    if (materials == std::string::npos) return {};
+    content.insert(materials, ",\"buffers\":[{\"byteLength\":" + std::to_string(layout.size * rocks.size()) + "}]");
+    return content;
+}
+
+// The container: header, JSON chunk padded with blanks, and the head of the
+// binary chunk. Empty if the file would pass glTF's 4 GiB.
+std::string containerHead(std::string json, std::uint64_t binary) {
+    if (json.empty()) return {};
+    json.resize(padded(json.size()), ' ');
+    const std::uint64_t total = 12 + 8 + json.size() + 8 + binary;
+    if (total > std::numeric_limits<std::uint32_t>::max()) return {};
+    std::string out = "glTF";
+    putU32(out, 2);
+    putU32(out, static_cast<std::uint32_t>(total));
+    putU32(out, static_cast<std::uint32_t>(json.size()));
+    out.append("JSON");
+    out.append(json);
+    putU32(out, static_cast<std::uint32_t>(binary));
+    out.append("BIN", 4);
+    return out;
+}
+
+// A file of one rock differs from the next only in its name and bounds. Its
+// JSON is written by tinygltf once per level, with stand-ins that appear
+// nowhere else (floats of six whole numbers, and a name no rock has), and
+// each rock's values take their places, printed as tinygltf prints them.
+constexpr std::string_view kStandInName = "\"@tavimor rock name@\"";
+constexpr float kStandIns[6] = {8388601.0f, 8388602.0f, 8388603.0f, 8388604.0f, 8388605.0f, 8388606.0f};
+
+std::string numberText(double value) { return nlohmann::json(value).dump(); }
+
+std::vector<std::string> templateOf(const FormatLevel& level, bool normals) {
+    GlbRock standIn;
+    standIn.name = std::string(kStandInName.substr(1, kStandInName.size() - 2));
+    standIn.low = {kStandIns[0], kStandIns[1], kStandIns[2]};
+    standIn.high = {kStandIns[3], kStandIns[4], kStandIns[5]};
+    const std::string json = jsonOf(level, normals, std::span<const GlbRock>(&standIn, 1));
+    // The pieces between the stand-ins, each stand-in as a piece of its own.
+    std::vector<std::string> pieces;
+    std::size_t from = 0;
+    for (;;) {
+        std::size_t next = std::string::npos, length = 0;
+        std::string piece;
+        const auto consider = [&](std::string_view text) {
+            const std::size_t at = json.find(text, from);
+            if (at < next) next = at, length = text.size(), piece = std::string(text);
+        };
+        consider(kStandInName);
+        for (const float standInValue : kStandIns) consider(numberText(standInValue));
+        if (next == std::string::npos) break;
+        pieces.push_back(json.substr(from, next - from));
+        pieces.push_back(piece);
+        from = next + length;
+    }
+    pieces.push_back(json.substr(from));
+    return pieces;
+}
+
+// The JSON of one rock from the level's template.
+std::string jsonFromTemplate(const std::vector<std::string>& pieces, const GlbRock& rock) {
+    const float values[6] = {rock.low[0], rock.low[1], rock.low[2], rock.high[0], rock.high[1], rock.high[2]};
+    std::string json;
+    for (const std::string& piece : pieces) {
+        if (piece == kStandInName) {
+            json += nlohmann::json(rock.name).dump();
+            continue;
+        }
+        bool standIn = false;
+        for (int k = 0; k < 6 && !standIn; ++k) {
+            if (piece == numberText(kStandIns[k])) {
+                json += numberText(values[k]);
+                standIn = true;
+            }
+        }
+        if (!standIn) json += piece;
+    }
+    return json;
+}
+
+}  // namespace
+
+std::string glbHead(const FormatLevel& level, bool normals, std::span<const GlbRock> rocks) {
+    const std::uint64_t binary = layoutOf(level, normals).size * rocks.size();
+    const std::vector<std::string>& pieces = normals ? level.glbSmoothJson : level.glbFlatJson;
+    // One rock standing at the centre: its file of its own.
+    const bool own = rocks.size() == 1 && !pieces.empty() && rocks[0].translation.x == 0 &&
+                     rocks[0].translation.y == 0 && rocks[0].translation.z == 0;
+    return containerHead(own ? jsonFromTemplate(pieces, rocks[0]) : jsonOf(level, normals, rocks), binary);
+}
+
 void prepareGlbLevel(FormatLevel& level) {
     const LevelMesh& mesh = *level.mesh;
+    level.glbFlatJson.clear();
+    level.glbSmoothJson.clear();
     std::vector<std::uint32_t> vertexOf(mesh.textureOwners.size());
     level.glbOwners.clear();
     level.glbTexcoords.clear();
@@ -164,87 +291,39 @@ void prepareGlbLevel(FormatLevel& level) {
             }
         }
     }
-}
-
-std::uint64_t glbBlockSize(const LevelCounts& counts, bool normals) {
-    return layoutOf(counts.usedTextureVertices, counts.faces, normals).size;
-}
-
-std::string glbHead(const FormatLevel& level, bool normals, std::span<const GlbRock> rocks) {
-    const BlockLayout layout = layoutOf(level, normals);
-    const bool shortIndex = shortIndices(layout.vertices);
-    tinygltf::Model model;
-    model.asset.version = "2.0";
-    model.asset.generator = "tavimor";
-    tinygltf::Material material;
-    material.name = "rock";
-    material.pbrMetallicRoughness.baseColorFactor = {kRockColour.red, kRockColour.green, kRockColour.blue, 1.0};
-    // Stone is no metal, and matte.
-    material.pbrMetallicRoughness.metallicFactor = 0.0;
-    material.pbrMetallicRoughness.roughnessFactor = 1.0;
-    model.materials.push_back(material);
-    tinygltf::Scene scene;
-    for (std::size_t i = 0; i < rocks.size(); ++i) {
-        addRock(model, rocks[i], layout, i * layout.size, normals, shortIndex);
-        scene.nodes.push_back(static_cast<int>(i));
-    }
-    model.scenes.push_back(scene);
-    model.defaultScene = 0;
-
-    // tinygltf writes the JSON; the buffer's bytes never pass through it, so
-    // that a file of many rocks can be written a rock at a time. The buffer
-    // is added to the JSON here, as tinygltf itself would write it.
-    std::ostringstream text;
-    tinygltf::TinyGLTF writer;
-    if (!writer.WriteGltfSceneToStream(&model, text, false, false) || !text) return {};
-    nlohmann::json json = nlohmann::json::parse(text.str(), nullptr, false);
-    if (json.is_discarded()) return {};
-    const std::uint64_t binary = layout.size * rocks.size();
-    json["buffers"] = nlohmann::json::array({{{"byteLength", binary}}});
-    std::string content = json.dump();
-
-    // The container: header, JSON chunk padded with blanks, binary chunk.
-    content.resize(padded(content.size()), ' ');
-    const std::uint64_t total = 12 + 8 + content.size() + 8 + binary;
-    if (total > std::numeric_limits<std::uint32_t>::max()) return {};
-    std::string out = "glTF";
-    putU32(out, 2);
-    putU32(out, static_cast<std::uint32_t>(total));
-    putU32(out, static_cast<std::uint32_t>(content.size()));
-    out.append("JSON");
-    out.append(content);
-    putU32(out, static_cast<std::uint32_t>(binary));
-    out.append("BIN", 4);
-    return out;
+    level.glbFlatJson = templateOf(level, false);
+    level.glbSmoothJson = templateOf(level, true);
 }
 
 void appendGlbBlock(std::string& out, const RockMesh& rock) {
     const FormatLevel& level = *rock.level;
     const bool normals = !rock.normals.empty();
     const BlockLayout layout = layoutOf(level, normals);
-    const std::size_t start = out.size();
-    out.resize(start + static_cast<std::size_t>(layout.size));
-    char* at = out.data() + start;
-    for (const int owner : level.glbOwners) {
-        const Position p = yUp(rock.positions[static_cast<std::size_t>(owner)]);
-        putFloat(at, static_cast<float>(p.x));
-        putFloat(at, static_cast<float>(p.y));
-        putFloat(at, static_cast<float>(p.z));
-    }
-    if (normals) {
-        for (const int owner : level.glbOwners) {
-            const Position n = yUp(rock.normals[static_cast<std::size_t>(owner)]);
-            putFloat(at, static_cast<float>(n.x));
-            putFloat(at, static_cast<float>(n.y));
-            putFloat(at, static_cast<float>(n.z));
+    const std::size_t end = out.size() + static_cast<std::size_t>(layout.size);
+    out.reserve(end);
+    // A vertex attribute, gathered from the positions it belongs to, a few
+    // hundred vertices at a time.
+    const auto appendVectors = [&](std::span<const Position> from) {
+        constexpr std::size_t kChunk = 256;
+        std::array<float, 3 * kChunk> chunk;
+        const std::vector<int>& owners = level.glbOwners;
+        for (std::size_t first = 0; first < owners.size(); first += kChunk) {
+            const std::size_t count = std::min(kChunk, owners.size() - first);
+            for (std::size_t i = 0; i < count; ++i) {
+                const Position p = yUp(from[static_cast<std::size_t>(owners[first + i])]);
+                chunk[3 * i] = static_cast<float>(p.x);
+                chunk[3 * i + 1] = static_cast<float>(p.y);
+                chunk[3 * i + 2] = static_cast<float>(p.z);
+            }
+            out.append(reinterpret_cast<const char*>(chunk.data()), count * 12);
         }
-    }
+    };
+    appendVectors(rock.positions);
+    if (normals) appendVectors(rock.normals);
     // The rest is the level's own: the same in every rock.
-    std::memcpy(at, level.glbTexcoords.data(), level.glbTexcoords.size());
-    at += level.glbTexcoords.size();
-    std::memcpy(at, level.glbIndices.data(), level.glbIndices.size());
-    at += level.glbIndices.size();
-    std::memset(at, 0, static_cast<std::size_t>(out.data() + out.size() - at));
+    out.append(level.glbTexcoords);
+    out.append(level.glbIndices);
+    out.resize(end, '\0');
 }
 
 std::string glbFile(const RockMesh& rock) {

@@ -220,9 +220,16 @@ void ContactSheet::draw(int index, const RockMesh& rock) {
     const double centre = tileSize_ / 2.0;
     std::fill(depth_.begin(), depth_.end(), std::numeric_limits<float>::infinity());
 
-    struct Projected {
-        double x, y, depth, light;
-    };
+    // Every position seen once: where it lands in the tile, how deep, and
+    // (smooth) how lit.
+    using Projected = Seen;
+    const auto count = static_cast<std::size_t>(level.positionCount);
+    projected_.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const Vec3 p = toVec(rock.positions[i]);
+        projected_[i] = {centre + scale_ * dot(p, view.right), centre - scale_ * dot(p, view.up),
+                         dot(p, view.forward), smooth ? lightOn(toVec(rock.normals[i]), view) : 0};
+    }
     for (const auto& face : level.faces) {
         const Vec3 p[3] = {toVec(rock.positions[static_cast<std::size_t>(face[0])]),
                            toVec(rock.positions[static_cast<std::size_t>(face[1])]),
@@ -231,21 +238,23 @@ void ContactSheet::draw(int index, const RockMesh& rock) {
         // points out. A face turned away from the viewer is hidden.
         const Vec3 outward = cross(p[2] - p[0], p[1] - p[0]);
         if (dot(outward, view.forward) >= 0) continue;
-        const double faceLight = smooth ? 0 : lightOn(unit(outward), view);
         Projected q[3];
         for (int k = 0; k < 3; ++k) {
-            const double light =
-                smooth ? lightOn(toVec(rock.normals[static_cast<std::size_t>(face[k])]), view) : faceLight;
-            q[k] = {centre + scale_ * dot(p[k], view.right), centre - scale_ * dot(p[k], view.up),
-                    dot(p[k], view.forward), light};
+            const auto& at = projected_[static_cast<std::size_t>(face[static_cast<std::size_t>(k)])];
+            q[k] = {at.x, at.y, at.depth, at.light};
+        }
+        if (!smooth) {
+            const double faceLight = lightOn(unit(outward), view);
+            for (Projected& corner : q) corner.light = faceLight;
         }
         const double area = (q[1].x - q[0].x) * (q[2].y - q[0].y) - (q[1].y - q[0].y) * (q[2].x - q[0].x);
         if (area == 0) continue;
-        // The corners' weights at (x, y) are planes: a x + b y + c, divided
-        // by the area once, so that a pixel costs two products a weight.
+        // The corners' weights at (x, y) are planes: a x + b y + c, over
+        // the area, so that a pixel costs two products a weight.
+        const double perArea = 1 / area;
         const auto plane = [&](const Projected& from, const Projected& to) {
-            return std::array<double, 3>{(from.y - to.y) / area, (to.x - from.x) / area,
-                                         (from.x * to.y - from.y * to.x) / area};
+            return std::array<double, 3>{(from.y - to.y) * perArea, (to.x - from.x) * perArea,
+                                         (from.x * to.y - from.y * to.x) * perArea};
         };
         const std::array<double, 3> e0 = plane(q[1], q[2]), e1 = plane(q[2], q[0]);
         const auto low = [&](double a, double b, double c) { return std::max(0, static_cast<int>(std::min({a, b, c}))); };

@@ -46,6 +46,11 @@ private:
     double scale_;
     std::vector<std::uint8_t> pixels_;  // RGB, row by row
     std::vector<float> depth_;          // one tile's
+    // Where the rock being drawn has each position: x, y, depth and light.
+    struct Seen {
+        double x, y, depth, light;
+    };
+    std::vector<Seen> projected_;
 };
 
 }  // namespace tavimor

@@ -182,6 +182,24 @@ double levelRoughness(int level, int spike) {
     return roughness;
 }
 
+Extent extentOf(std::span<const Position> positions) {
+    // Two of everything, for every other position: twice as many
+    // comparisons under way at once.
+    Position low[2] = {positions[0], positions[0]}, high[2] = {positions[0], positions[0]};
+    double farthest[2] = {0, 0};
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        const Position& p = positions[i];
+        Position& l = low[i & 1];
+        Position& h = high[i & 1];
+        l = {std::min(l.x, p.x), std::min(l.y, p.y), std::min(l.z, p.z)};
+        h = {std::max(h.x, p.x), std::max(h.y, p.y), std::max(h.z, p.z)};
+        farthest[i & 1] = std::max(farthest[i & 1], p.x * p.x + p.y * p.y + p.z * p.z);
+    }
+    return {{std::min(low[0].x, low[1].x), std::min(low[0].y, low[1].y), std::min(low[0].z, low[1].z)},
+            {std::max(high[0].x, high[1].x), std::max(high[0].y, high[1].y), std::max(high[0].z, high[1].z)},
+            std::sqrt(std::max(farthest[0], farthest[1]))};
+}
+
 std::vector<Position> makeDetailedRock(Lcg& generator, int spike, const Scale& scale, const DetailLevels& levels,
                                        const RockIdentity& rock) {
     // The base rock unscaled: a factor of 1 changes no bit, and scaling it

@@ -73,6 +73,14 @@ std::vector<Position> makeDetailedRock(Lcg& generator, int spike, const Scale& s
 // edge's midpoint, as a fraction of its distance from the centre.
 double levelRoughness(int level, int spike);
 
+// The box a rock's positions fill, and how far the farthest lies from the
+// centre.
+struct Extent {
+    Position low, high;
+    double reach;
+};
+Extent extentOf(std::span<const Position> positions);
+
 // One unit normal per position of the level: the average of the normals of
 // the faces around it, each weighted by the face's angle at that corner,
 // pointing outward. Computed in single precision with + - * / and sqrt

@@ -97,8 +97,9 @@ TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
         {{"--quiet", "--quiet"}, "tavimor: --quiet: may be given once only"},
         {{"--format", "obj", "--format=glb"}, "tavimor: --format: may be given once only"},
         {{"a", "b", "--count", "2", "c"}, "tavimor: The following arguments were not expected: a b c (the options "
-                                          "are --count --spike --seed --name --format --scale -o --detail "
-                                          "--shading --lod --pack --quiet --help --version)"},
+                                          "are --count --spike --seed --name --format --scale --detail "
+                                          "--shading --lod --pack --preview --preview-size -o --quiet --help "
+                                          "--version)"},
         // With a one-digit rock number, the stems COM and LPT make device
         // names on Windows, in any case.
         {{"--name", "COM", "--count", "3"}, "tavimor: --name: takes a stem that makes no Windows device name (CON "

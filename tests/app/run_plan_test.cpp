@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <cstring>
 #include <vector>
 
 #include "formats/cob_file.h"
@@ -82,6 +83,38 @@ TEST_F(RunPlanTest, AFileThatCannotBeWrittenEndsTheRunThere) {
                                                        "progress 1/3", "writing " + dir_ + "/R1.COB",
                                                        "named " + dir_ + "/R1.COB", "failed " + dir_ + "/R1.COB"}));
     EXPECT_EQ(access((dir_ + "/R0.COB").c_str(), F_OK), -1);
+}
+
+}  // namespace
+}  // namespace tavimor
+
+#include "app/rock_maker.h"
+
+namespace tavimor {
+namespace {
+
+TEST(RockMaker, MakesTheRocksOfTheRunInOrderAheadOrNot) {
+    // Detail 2 and more is made one rock ahead on a thread of its own;
+    // detail 1 in turn. Either way the rocks are those made one by one.
+    for (const int detail : {1, 3}) {
+        const RunPlan plan{.seed = 4, .count = 5, .spike = 8, .scale = {1, 2, 3}, .detail = detail, .smooth = true,
+                           .lod = true};
+        const DetailLevels levels = buildDetailLevels(detail);
+        RockMaker maker(plan, levels, detail + 1);
+        Lcg generator{4};
+        for (int n = 4; n >= 0; --n) {
+            const MadeRock& rock = maker.next();
+            EXPECT_EQ(rock.number, n);
+            const std::vector<Position> positions =
+                makeDetailedRock(generator, 8, {1, 2, 3}, levels, RockIdentity{4, n});
+            ASSERT_EQ(rock.positions.size(), positions.size());
+            EXPECT_EQ(std::memcmp(rock.positions.data(), positions.data(), positions.size() * sizeof(Position)), 0);
+            ASSERT_EQ(rock.normals.size(), static_cast<std::size_t>(detail + 1));
+            std::vector<Position> normals;
+            smoothNormals(levels.levels[0], positions, normals);
+            EXPECT_EQ(std::memcmp(rock.normals.back().data(), normals.data(), normals.size() * sizeof(Position)), 0);
+        }
+    }
 }
 
 }  // namespace

@@ -35,6 +35,8 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+void writeFileForTest(const std::string& path) { std::ofstream(path) << "made by a test\n"; }
+
 bool fileExists(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0;

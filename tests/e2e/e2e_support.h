@@ -28,6 +28,8 @@ private:
 };
 
 std::string readFile(const std::string& path);
+// Makes a small file at path, for tests that need one to be there.
+void writeFileForTest(const std::string& path);
 bool fileExists(const std::string& path);
 
 // The rock files of a run seeded with seed, from rock extraRocks down to 0.

@@ -1,0 +1,18 @@
+# Makes the Windows zip: tavimor.exe and the README as README.txt with CR LF
+# line ends, as Notepad has always wanted them. Run with cmake -P, given
+# SOURCE (the source tree), EXE (the program) and ZIP (the archive to make).
+file(READ "${SOURCE}/README.md" text)
+string(REPLACE "\r\n" "\n" text "${text}")
+string(REPLACE "\n" "\r\n" text "${text}")
+get_filename_component(folder "${ZIP}" DIRECTORY)
+set(staging "${folder}/zip")
+file(REMOVE_RECURSE "${staging}")
+file(MAKE_DIRECTORY "${staging}")
+file(WRITE "${staging}/README.txt" "${text}")
+file(COPY "${EXE}" DESTINATION "${staging}")
+file(REMOVE "${ZIP}")
+execute_process(COMMAND "${CMAKE_COMMAND}" -E tar cf "${ZIP}" --format=zip tavimor.exe README.txt
+                WORKING_DIRECTORY "${staging}" RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "cannot make ${ZIP}")
+endif()
