@@ -183,21 +183,32 @@ double levelRoughness(int level, int spike) {
 }
 
 Extent extentOf(std::span<const Position> positions) {
-    // Two of everything, for every other position: twice as many
+    // Two of everything, for even and odd positions: twice as many
     // comparisons under way at once.
-    Position low[2] = {positions[0], positions[0]}, high[2] = {positions[0], positions[0]};
-    double farthest[2] = {0, 0};
-    for (std::size_t i = 0; i < positions.size(); ++i) {
-        const Position& p = positions[i];
-        Position& l = low[i & 1];
-        Position& h = high[i & 1];
-        l = {std::min(l.x, p.x), std::min(l.y, p.y), std::min(l.z, p.z)};
-        h = {std::max(h.x, p.x), std::max(h.y, p.y), std::max(h.z, p.z)};
-        farthest[i & 1] = std::max(farthest[i & 1], p.x * p.x + p.y * p.y + p.z * p.z);
+    struct Running {
+        double lx, ly, lz, hx, hy, hz, far;
+        void take(const Position& p) {
+            lx = p.x < lx ? p.x : lx;
+            ly = p.y < ly ? p.y : ly;
+            lz = p.z < lz ? p.z : lz;
+            hx = p.x > hx ? p.x : hx;
+            hy = p.y > hy ? p.y : hy;
+            hz = p.z > hz ? p.z : hz;
+            const double d = p.x * p.x + p.y * p.y + p.z * p.z;
+            far = d > far ? d : far;
+        }
+    };
+    const Position& first = positions[0];
+    Running even{first.x, first.y, first.z, first.x, first.y, first.z, 0}, odd = even;
+    std::size_t i = 0;
+    for (; i + 1 < positions.size(); i += 2) {
+        even.take(positions[i]);
+        odd.take(positions[i + 1]);
     }
-    return {{std::min(low[0].x, low[1].x), std::min(low[0].y, low[1].y), std::min(low[0].z, low[1].z)},
-            {std::max(high[0].x, high[1].x), std::max(high[0].y, high[1].y), std::max(high[0].z, high[1].z)},
-            std::sqrt(std::max(farthest[0], farthest[1]))};
+    if (i < positions.size()) even.take(positions[i]);
+    return {{std::min(even.lx, odd.lx), std::min(even.ly, odd.ly), std::min(even.lz, odd.lz)},
+            {std::max(even.hx, odd.hx), std::max(even.hy, odd.hy), std::max(even.hz, odd.hz)},
+            std::sqrt(std::max(even.far, odd.far))};
 }
 
 std::vector<Position> makeDetailedRock(Lcg& generator, int spike, const Scale& scale, const DetailLevels& levels,
