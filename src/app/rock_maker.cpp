@@ -65,7 +65,7 @@ RockMaker::~RockMaker() {
 
 void RockMaker::make(MadeRock& rock) {
     rock.number = nextNumber_--;
-    rock.positions = makeDetailedRock(generator_, plan_.spike, plan_.scale, levels_, RockIdentity{plan_.seed, rock.number});
+    makeDetailedRock(generator_, plan_.spike, plan_.scale, levels_, RockIdentity{plan_.seed, rock.number}, rock.positions);
     rock.normals.resize(plan_.smooth ? static_cast<std::size_t>(levelsWritten_) : 0);
     for (std::size_t k = 0; k < rock.normals.size(); ++k) {
         smoothNormals(levels_.levels[static_cast<std::size_t>(plan_.detail) - k], rock.positions, rock.normals[k]);

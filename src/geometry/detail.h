@@ -68,6 +68,9 @@ double positionDraw(const RockIdentity& rock, int position);
 // position, so that detail 0 stays bit for bit what makeRock makes.
 std::vector<Position> makeDetailedRock(Lcg& generator, int spike, const Scale& scale, const DetailLevels& levels,
                                        const RockIdentity& rock);
+// The same, into positions, whose memory is used again.
+void makeDetailedRock(Lcg& generator, int spike, const Scale& scale, const DetailLevels& levels,
+                      const RockIdentity& rock, std::vector<Position>& positions);
 
 // How far a new position of level (1 and up) may be pushed out beyond its
 // edge's midpoint, as a fraction of its distance from the centre.
