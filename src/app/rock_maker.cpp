@@ -70,6 +70,11 @@ void RockMaker::make(MadeRock& rock) {
     for (std::size_t k = 0; k < rock.normals.size(); ++k) {
         smoothNormals(levels_.levels[static_cast<std::size_t>(plan_.detail) - k], rock.positions, rock.normals[k]);
     }
+    rock.extents.resize(static_cast<std::size_t>(levelsWritten_));
+    for (std::size_t k = 0; k < rock.extents.size(); ++k) {
+        const auto& level = levels_.levels[static_cast<std::size_t>(plan_.detail) - k];
+        rock.extents[k] = extentOf(std::span(rock.positions).first(static_cast<std::size_t>(level.positionCount)));
+    }
 }
 
 const MadeRock& RockMaker::next() {

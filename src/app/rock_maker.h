@@ -20,6 +20,8 @@ struct MadeRock {
     // For smooth runs, the normals of each level written: [k] for detail
     // detail - k (the finest first).
     std::vector<std::vector<Position>> normals = {};
+    // The extent of each level written, [k] as for normals.
+    std::vector<Extent> extents = {};
 };
 
 class RockMaker {

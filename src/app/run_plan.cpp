@@ -58,9 +58,7 @@ int writeEachRock(const RunPlan& plan, const DetailLevels& levels, RunReport& re
         const std::vector<Position>& positions = rock.positions;
         for (int k = 0; k < levelsWritten; ++k) {
             const auto detail = static_cast<std::size_t>(plan.detail - k);
-            // Worked out here, while the next rock is being made.
-            const Extent extent =
-                extentOf(std::span(positions).first(static_cast<std::size_t>(levels.levels[detail].positionCount)));
+            const Extent& extent = rock.extents[static_cast<std::size_t>(k)];
             if (k == 0) reach = std::max(reach, extent.reach);
             const RockMesh mesh{&prepared[detail], positions,
                                 plan.smooth ? std::span<const Position>(rock.normals[static_cast<std::size_t>(k)])
