@@ -87,11 +87,9 @@ int writeEachRock(const RunPlan& plan, const DetailLevels& levels, RunReport& re
 // bounding boxes overlap, with a tenth more for a gap.
 class Grid {
 public:
-    void include(std::span<const Position> positions) {
-        for (const Position& p : positions) {
-            low_ = {std::min(low_.x, p.x), std::min(low_.y, p.y), 0};
-            high_ = {std::max(high_.x, p.x), std::max(high_.y, p.y), 0};
-        }
+    void include(const Extent& rock) {
+        low_ = {std::min(low_.x, rock.low.x), std::min(low_.y, rock.low.y), 0};
+        high_ = {std::max(high_.x, rock.high.x), std::max(high_.y, rock.high.y), 0};
     }
     Position offsetOf(int index, int count) const {
         const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(count))));
@@ -121,15 +119,17 @@ int writePacked(const RunPlan& plan, const DetailLevels& levels, RunReport& repo
     // First pass: how much ground the rocks take, and what glTF's head says
     // of each.
     Grid grid;
-    std::vector<GlbRock> glbRocks;
-    eachRock([&](int, int n, const std::vector<Position>& positions) {
-        grid.include(positions);
-        reach = std::max(reach, extentOf(positions).reach);
-        if (glb) glbRocks.push_back(glbRockOf(RockMesh{&level, positions, {}, rockName(plan, n)}));
+    std::vector<Extent> extents;
+    eachRock([&](int, int, const std::vector<Position>& positions) {
+        const Extent extent = extentOf(positions);
+        grid.include(extent);
+        reach = std::max(reach, extent.reach);
+        if (glb) extents.push_back(extent);
     });
-    for (std::size_t i = 0; i < glbRocks.size(); ++i) {
-        const Position offset = grid.offsetOf(static_cast<int>(i), plan.count);
-        glbRocks[i].translation = {offset.x, offset.z, -offset.y + 0.0};
+    std::vector<GlbRock> glbRocks;
+    for (int i = 0; i < static_cast<int>(extents.size()); ++i) {
+        glbRocks.push_back(glbRockOf(RockMesh{&level, {}, {}, rockName(plan, plan.count - 1 - i),
+                                              grid.offsetOf(i, plan.count), &extents[static_cast<std::size_t>(i)]}));
     }
 
     std::string piece;

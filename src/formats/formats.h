@@ -24,6 +24,16 @@ struct FormatName {
 inline constexpr FormatName kFormatNames[] = {
     {"cob", Format::Cob}, {"obj", Format::Obj}, {"glb", Format::Glb}, {"stl", Format::Stl}, {"ply", Format::Ply}};
 
+// A piece of glTF JSON kept from one rock to the next: text as it stands,
+// or the place of one of the rock's own values (kGlbName, or one of the six
+// bounds, low x y z then high x y z, as 0 to 5).
+struct GlbJsonPiece {
+    static constexpr int kText = -1;
+    static constexpr int kGlbName = 6;
+    std::string text;
+    int value = kText;
+};
+
 // A detail level as the formats write it: what every rock of the level
 // shares, worked out once per run, so that a rock costs only its own bytes.
 struct FormatLevel {
@@ -36,8 +46,8 @@ struct FormatLevel {
     std::string glbIndices = {};
     // The JSON of a file of one rock, flat and smooth, in pieces around the
     // places where each rock's own values go.
-    std::vector<std::string> glbFlatJson = {};
-    std::vector<std::string> glbSmoothJson = {};
+    std::vector<GlbJsonPiece> glbFlatJson = {};
+    std::vector<GlbJsonPiece> glbSmoothJson = {};
 };
 FormatLevel prepareLevel(const LevelMesh& mesh);
 

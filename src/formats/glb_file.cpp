@@ -202,50 +202,46 @@ constexpr float kStandIns[6] = {8388601.0f, 8388602.0f, 8388603.0f, 8388604.0f, 
 
 std::string numberText(double value) { return nlohmann::json(value).dump(); }
 
-std::vector<std::string> templateOf(const FormatLevel& level, bool normals) {
+std::vector<GlbJsonPiece> templateOf(const FormatLevel& level, bool normals) {
     GlbRock standIn;
     standIn.name = std::string(kStandInName.substr(1, kStandInName.size() - 2));
     standIn.low = {kStandIns[0], kStandIns[1], kStandIns[2]};
     standIn.high = {kStandIns[3], kStandIns[4], kStandIns[5]};
     const std::string json = jsonOf(level, normals, std::span<const GlbRock>(&standIn, 1));
+    std::array<std::string, 7> standInTexts;
+    for (std::size_t k = 0; k < 6; ++k) standInTexts[k] = numberText(kStandIns[k]);
+    standInTexts[GlbJsonPiece::kGlbName] = kStandInName;
     // The pieces between the stand-ins, each stand-in as a piece of its own.
-    std::vector<std::string> pieces;
+    std::vector<GlbJsonPiece> pieces;
     std::size_t from = 0;
     for (;;) {
-        std::size_t next = std::string::npos, length = 0;
-        std::string piece;
-        const auto consider = [&](std::string_view text) {
-            const std::size_t at = json.find(text, from);
-            if (at < next) next = at, length = text.size(), piece = std::string(text);
-        };
-        consider(kStandInName);
-        for (const float standInValue : kStandIns) consider(numberText(standInValue));
+        std::size_t next = std::string::npos;
+        int value = GlbJsonPiece::kText;
+        for (std::size_t k = 0; k < standInTexts.size(); ++k) {
+            const std::size_t at = json.find(standInTexts[k], from);
+            if (at < next) next = at, value = static_cast<int>(k);
+        }
         if (next == std::string::npos) break;
-        pieces.push_back(json.substr(from, next - from));
-        pieces.push_back(piece);
-        from = next + length;
+        pieces.push_back({json.substr(from, next - from)});
+        pieces.push_back({{}, value});
+        from = next + standInTexts[static_cast<std::size_t>(value)].size();
     }
-    pieces.push_back(json.substr(from));
+    pieces.push_back({json.substr(from)});
     return pieces;
 }
 
 // The JSON of one rock from the level's template.
-std::string jsonFromTemplate(const std::vector<std::string>& pieces, const GlbRock& rock) {
+std::string jsonFromTemplate(const std::vector<GlbJsonPiece>& pieces, const GlbRock& rock) {
     const float values[6] = {rock.low[0], rock.low[1], rock.low[2], rock.high[0], rock.high[1], rock.high[2]};
     std::string json;
-    for (const std::string& piece : pieces) {
-        if (piece == kStandInName) {
+    for (const GlbJsonPiece& piece : pieces) {
+        if (piece.value == GlbJsonPiece::kText) {
+            json += piece.text;
+        } else if (piece.value == GlbJsonPiece::kGlbName) {
             json += nlohmann::json(rock.name).dump();
-            continue;
+        } else {
+            json += numberText(values[piece.value]);
         }
-        bool standIn = false;
-        for (int k = 0; k < 6 && !standIn; ++k) {
-            if (piece == numberText(kStandIns[k])) {
-                json += numberText(values[k]);
-                standIn = true;
-            }
-        }
-        if (!standIn) json += piece;
     }
     return json;
 }
@@ -254,7 +250,7 @@ std::string jsonFromTemplate(const std::vector<std::string>& pieces, const GlbRo
 
 std::string glbHead(const FormatLevel& level, bool normals, std::span<const GlbRock> rocks) {
     const std::uint64_t binary = layoutOf(level, normals).size * rocks.size();
-    const std::vector<std::string>& pieces = normals ? level.glbSmoothJson : level.glbFlatJson;
+    const std::vector<GlbJsonPiece>& pieces = normals ? level.glbSmoothJson : level.glbFlatJson;
     // One rock standing at the centre: its file of its own.
     const bool own = rocks.size() == 1 && !pieces.empty() && rocks[0].translation.x == 0 &&
                      rocks[0].translation.y == 0 && rocks[0].translation.z == 0;
