@@ -76,7 +76,7 @@ void givenOnce(const CLI::App& app, const std::string& name) {
 
 // An option with one value, its text handled once by handle.
 template <typename Handle>
-CLI::Option* addListOption(CLI::App& app, const std::string& name, const std::string& typeName,
+CLI::Option* addTextOption(CLI::App& app, const std::string& name, const std::string& typeName,
                            const std::string& help, Handle handle) {
     return app
         .add_option_function<std::string>(
@@ -107,7 +107,7 @@ CLI::Option* addFlag(CLI::App& app, const std::string& name, bool& value, const 
 template <typename Parse>
 CLI::Option* addOption(CLI::App& app, const std::string& name, const std::string& typeName, const std::string& help,
                        const std::string& takes, Parse parse) {
-    return addListOption(app, name, typeName, help, [name, takes, parse](const std::string& text) {
+    return addTextOption(app, name, typeName, help, [name, takes, parse](const std::string& text) {
         if (!parse(text)) reject(name, takes, text);
     });
 }
@@ -151,13 +151,7 @@ std::string optionList(const CLI::App& app) {
 // A name ending in .png (in any case) whose directory exists: a sheet
 // nobody could find, or write at all, is refused before anything is made.
 bool isPngInExistingDirectory(const std::string& path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string extension = name.size() > 4 ? name.substr(name.size() - 4) : "";
-    for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    if (extension != ".png") return false;
-    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    return isExistingDirectory(directory);
+    return hasExtension(fileNameOf(path), ".png") && isExistingDirectory(directoryOf(path));
 }
 
 bool has(const RunOptions& o, Format format) {
@@ -176,7 +170,7 @@ std::string clashOf(const RunOptions& o) {
     if (o.pack && cob) return "--pack: goes with formats other than cob (a COB file holds one rock)";
     if (o.pack && o.lod) return "--pack: goes without --lod (levels of detail are files of their own)";
     if (!o.preview.empty()) {
-        const std::string name = o.preview.substr(o.preview.find_last_of("/\\") + 1);
+        const std::string name(fileNameOf(o.preview));
         if (isWindowsDeviceName(name)) return "--preview: takes a name that is no Windows device, not \"" + name + "\"";
         const auto size = static_cast<std::uint64_t>(o.previewSize);
         const std::uint64_t most = kMostSheetPixels / (size * size);
@@ -270,7 +264,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                   o.stem = text;
                   return true;
               });
-    addListOption(app, "--format", "F[,F...]",
+    addTextOption(app, "--format", "F[,F...]",
            "Formats, any of " + formatList(" ") + ", comma-separated" + defaultNote(nameOf(defaults.formats[0])),
            [&](const std::string& text) {
                o.formats.clear();
@@ -285,7 +279,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                    }
                }
            });
-    addListOption(app, "--scale", "X[,Y,Z]",
+    addTextOption(app, "--scale", "X[,Y,Z]",
            "Factor for X, Y and Z, or three factors X,Y,Z; each from " + factorText(kSmallestFactor) + " to " +
                factorText(kLargestFactor) + defaultNote(factorText(defaults.scale.x)),
            [&](const std::string& text) {

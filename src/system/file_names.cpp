@@ -23,6 +23,18 @@ std::size_t nameStart(std::string_view path) {
 
 }  // namespace
 
+std::string_view fileNameOf(std::string_view path) { return path.substr(nameStart(path)); }
+
+std::string directoryOf(std::string_view path) {
+    const std::size_t start = nameStart(path);
+    if (start == 0) return ".";
+    return std::string(path.substr(0, start == 1 ? 1 : start - 1));
+}
+
+bool hasExtension(std::string_view name, std::string_view extension) {
+    return name.size() > extension.size() && sameLetters(name.substr(name.size() - extension.size()), extension);
+}
+
 std::string joinPath(std::string_view directory, std::string_view name) {
     std::string path(directory);
     if (!path.empty() && platform::pathSeparators().find(path.back()) == std::string_view::npos) {

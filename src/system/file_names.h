@@ -11,6 +11,17 @@ namespace tavimor {
 // them however directory ends.
 std::string joinPath(std::string_view directory, std::string_view name);
 
+// The name part of path, after its last separator.
+std::string_view fileNameOf(std::string_view path);
+
+// The directory part of path: "." when path is a name alone, the root for a
+// name in the root.
+std::string directoryOf(std::string_view path);
+
+// True when name ends in extension (with its point) in any case, after
+// something of its own.
+bool hasExtension(std::string_view name, std::string_view extension);
+
 // True when Windows takes a file of this name (without directory) for a
 // device: CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9, in any case, with
 // any extension.

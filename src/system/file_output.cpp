@@ -5,17 +5,9 @@
 #include "system/signals.h"
 
 namespace tavimor {
-namespace {
-
-std::string_view nameOf(std::string_view path) {
-    const std::size_t last = path.find_last_of(platform::pathSeparators());
-    return last == std::string_view::npos ? path : path.substr(last + 1);
-}
-
-}  // namespace
 
 ReplacingFile::ReplacingFile(std::string path) : path_(std::move(path)), temporary_(temporaryPathFor(path_)) {
-    if (platform::reservesDeviceNames() && isWindowsDeviceName(nameOf(path_))) {
+    if (platform::reservesDeviceNames() && isWindowsDeviceName(fileNameOf(path_))) {
         state_ = SaveResult::OpenFailed;
         return;
     }

@@ -15,6 +15,27 @@ TEST(FileNames, JoiningNeverDoublesASeparator) {
     for (const auto& c : cases) EXPECT_EQ(joinPath(c.directory, "ROCK0.COB"), c.joined) << c.directory;
 }
 
+TEST(FileNames, SplitIntoDirectoryAndName) {
+    const struct {
+        const char* path;
+        const char* directory;
+        const char* name;
+    } cases[] = {{"sheet.png", ".", "sheet.png"},
+                 {"/sheet.png", "/", "sheet.png"},
+                 {"out/sheet.png", "out", "sheet.png"},
+                 {"/a/b/", "/a/b", ""},
+                 // Here a backslash is part of a name; only Windows
+                 // separates with it.
+                 {"a\\b.png", ".", "a\\b.png"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(directoryOf(c.path), c.directory) << c.path;
+        EXPECT_EQ(fileNameOf(c.path), c.name) << c.path;
+    }
+    EXPECT_TRUE(hasExtension("Sheet.PNG", ".png"));
+    EXPECT_FALSE(hasExtension(".png", ".png")) << "an extension alone is no name";
+    EXPECT_FALSE(hasExtension("sheet.png.txt", ".png"));
+}
+
 TEST(FileNames, WindowsDeviceNamesInAnyCaseWithAnyExtension) {
     for (const char* device : {"CON", "prn", "Aux", "NUL.obj", "COM0.COB", "com9.glb", "LPT1", "lpt5.tar.gz"}) {
         EXPECT_TRUE(isWindowsDeviceName(device)) << device;
