@@ -19,7 +19,6 @@ public:
     explicit DialogueReport(ConsoleIo& io) : io_(io) {}
     void writing(const std::string& path) override { io_.writeOutput(path + "\n"); }
     void failed(const std::string&, SaveResult result) override { io_.writeOutput(saveFailureMessage(result)); }
-    bool goOn() override { return outputFailure().empty(); }
 
 private:
     ConsoleIo& io_;

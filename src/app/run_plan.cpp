@@ -10,6 +10,7 @@
 #include "formats/preview.h"
 #include "system/exit_status.h"
 #include "system/file_names.h"
+#include "system/standard_streams.h"
 
 namespace tavimor {
 namespace {
@@ -20,13 +21,14 @@ int digitsOf(int n) {
     return digits;
 }
 
-// How one file went; false when the run ends here.
+// How one file went; false when the run ends here: at a file that failed,
+// or once what the run prints can no longer be written.
 bool saved(RunReport& report, const std::string& path, SaveResult result) {
     if (result != SaveResult::Saved) {
         report.failed(path, result);
         return false;
     }
-    return report.goOn();
+    return outputFailure().empty();
 }
 
 // A file made whole in memory, then saved. No format makes an empty file:

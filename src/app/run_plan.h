@@ -60,9 +60,6 @@ public:
         (void)done;
         (void)total;
     }
-    // False when the run cannot go on: what it prints can no longer be
-    // written.
-    virtual bool goOn() { return true; }
 };
 
 // The file name of rock n, without directory or extension.

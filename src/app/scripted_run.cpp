@@ -92,7 +92,6 @@ public:
         putError(path + ": " + std::string(saveFailureMessage(result)) + "\n");
     }
     void progress(int done, int total) override { progress_.update(done, total); }
-    bool goOn() override { return outputFailure().empty(); }
 
 private:
     bool quiet_;

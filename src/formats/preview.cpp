@@ -222,7 +222,6 @@ void ContactSheet::draw(int index, const RockMesh& rock) {
 
     // Every position seen once: where it lands in the tile, how deep, and
     // (smooth) how lit.
-    using Projected = Seen;
     const auto count = static_cast<std::size_t>(level.positionCount);
     projected_.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -238,21 +237,18 @@ void ContactSheet::draw(int index, const RockMesh& rock) {
         // points out. A face turned away from the viewer is hidden.
         const Vec3 outward = cross(p[2] - p[0], p[1] - p[0]);
         if (dot(outward, view.forward) >= 0) continue;
-        Projected q[3];
-        for (int k = 0; k < 3; ++k) {
-            const auto& at = projected_[static_cast<std::size_t>(face[static_cast<std::size_t>(k)])];
-            q[k] = {at.x, at.y, at.depth, at.light};
-        }
+        Seen q[3];
+        for (std::size_t k = 0; k < 3; ++k) q[k] = projected_[static_cast<std::size_t>(face[k])];
         if (!smooth) {
             const double faceLight = lightOn(unit(outward), view);
-            for (Projected& corner : q) corner.light = faceLight;
+            for (Seen& corner : q) corner.light = faceLight;
         }
         const double area = (q[1].x - q[0].x) * (q[2].y - q[0].y) - (q[1].y - q[0].y) * (q[2].x - q[0].x);
         if (area == 0) continue;
         // The corners' weights at (x, y) are planes: a x + b y + c, over
         // the area, so that a pixel costs two products a weight.
         const double perArea = 1 / area;
-        const auto plane = [&](const Projected& from, const Projected& to) {
+        const auto plane = [&](const Seen& from, const Seen& to) {
             return std::array<double, 3>{(from.y - to.y) * perArea, (to.x - from.x) * perArea,
                                          (from.x * to.y - from.y * to.x) * perArea};
         };
