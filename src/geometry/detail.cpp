@@ -67,7 +67,7 @@ public:
     template <typename Make>
     int find(std::uint64_t key, Make make) {
         const std::size_t mask = keys_.size() - 1;
-        for (std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 20) & mask;; at = (at + 1) & mask) {
+        for (std::size_t at = static_cast<std::size_t>((key * kGolden) >> 20) & mask;; at = (at + 1) & mask) {
             if (keys_[at] == key) return values_[at];
             if (keys_[at] == kEmpty) {
                 keys_[at] = key;
