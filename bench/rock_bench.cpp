@@ -10,13 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "app/run_plan.h"
+#include "app/run.h"
 #include "formats/cob_file.h"
 #include "formats/fixed_format.h"
 #include "formats/glb_file.h"
-#include "formats/preview.h"
-#include "geometry/detail.h"
+#include "geometry/detailed_rock.h"
+#include "geometry/normals.h"
 #include "geometry/rock.h"
+#include "picture/contact_sheet.h"
 #include "system/file_output.h"
 
 namespace {
@@ -50,13 +51,12 @@ public:
     std::string next(int n) {
         positions_ = tavimor::makeDetailedRock(generator_, 9, {}, levels_, tavimor::RockIdentity{1, n});
         tavimor::smoothNormals(levels_.levels.back(), positions_, normals_);
-        return tavimor::glbFile(tavimor::RockMesh{&level_, positions_, normals_, "Rock0"});
+        return tavimor::glbFile(levels_.levels.back(), tavimor::RockMesh{positions_, normals_, "Rock0"}).value();
     }
     std::int64_t triangles() const { return static_cast<std::int64_t>(levels_.levels.back().faces.size()); }
 
 private:
     tavimor::DetailLevels levels_ = tavimor::buildDetailLevels(4);
-    tavimor::FormatLevel level_ = tavimor::prepareLevel(levels_.levels.back());
     tavimor::Lcg generator_{1};
     std::vector<tavimor::Position> positions_, normals_;
 };
@@ -79,16 +79,15 @@ BENCHMARK(formatDetailFourRock)->Unit(benchmark::kMicrosecond);
 void drawSheetOfHundredRocks(benchmark::State& state) {
     const int detail = static_cast<int>(state.range(0));
     const tavimor::DetailLevels levels = tavimor::buildDetailLevels(detail);
-    const tavimor::FormatLevel level{&levels.levels.back()};
     std::size_t bytes = 0;
     for (auto _ : state) {
         tavimor::ContactSheet sheet(100, 256, 2.0);
         tavimor::Lcg generator{1};
         for (int i = 0; i < 100; ++i) {
             const auto positions = tavimor::makeDetailedRock(generator, 9, {}, levels, tavimor::RockIdentity{1, 99 - i});
-            sheet.draw(i, tavimor::RockMesh{&level, positions});
+            sheet.draw(i, levels.levels.back(), positions);
         }
-        bytes = sheet.png().size();
+        bytes = sheet.png().value().size();
         benchmark::DoNotOptimize(bytes);
     }
     state.counters["png_bytes"] = static_cast<double>(bytes);
@@ -180,6 +179,7 @@ BENCHMARK(writeTenThousandReadyFiles)->Unit(benchmark::kMillisecond)->Iterations
 class QuietReport final : public tavimor::RunReport {
 public:
     void failed(const std::string&, tavimor::SaveResult) override {}
+    void notMade(const std::string&, std::string_view) override {}
 };
 
 // 100 rocks of detail 4, smooth, as glTF files: a whole scripted run, its
@@ -190,8 +190,9 @@ void writeHundredDetailFourRocks(benchmark::State& state) {
         state.PauseTiming();
         {
             FreshDirectory dir;
-            tavimor::RunPlan plan{.seed = 1, .count = 100, .spike = 9, .stem = "ROCK", .formats = {tavimor::Format::Glb},
-                                  .directory = dir.path(), .detail = 4, .smooth = true};
+            const tavimor::RunSettings plan{.count = 100, .spike = 9, .seed = 1, .stem = "ROCK",
+                                            .formats = {&tavimor::glbFormat()}, .directory = dir.path(), .detail = 4,
+                                            .smooth = true};
             QuietReport report;
             state.ResumeTiming();
             if (!dir.made() || tavimor::writeRun(plan, report) != 0) state.SkipWithError("cannot write the rocks");

@@ -3,7 +3,8 @@
 #include <string>
 
 #include "app/dialogue.h"
-#include "app/run_plan.h"
+#include "app/messages.h"
+#include "app/run.h"
 #include "system/exit_status.h"
 #include "system/standard_streams.h"
 
@@ -19,6 +20,8 @@ public:
     explicit DialogueReport(ConsoleIo& io) : io_(io) {}
     void writing(const std::string& path) override { io_.writeOutput(path + "\n"); }
     void failed(const std::string&, SaveResult result) override { io_.writeOutput(saveFailureMessage(result)); }
+    // A COB file always fits; a message that nothing can show is still true.
+    void notMade(const std::string&, std::string_view why) override { io_.writeOutput(notMadeMessage(why)); }
 
 private:
     ConsoleIo& io_;
@@ -40,13 +43,10 @@ int askAndWrite(ConsoleIo& io, std::uint32_t seed) {
     if (entry.end == DialogueEnd::Quit) return kExitFailure;
     if (entry.end == DialogueEnd::ConsoleUnreadable) return unreadable(io);
 
-    RunPlan plan;
-    plan.seed = seed;
-    plan.count = settings.extraRocks + 1;
-    plan.spike = settings.spike;
-    plan.stem = entry.stem;
+    // The dialogue's rocks: classic COB files in the current directory.
+    const RunSettings run{.count = settings.extraRocks + 1, .spike = settings.spike, .seed = seed, .stem = entry.stem};
     DialogueReport report(io);
-    return writeRun(plan, report);
+    return writeRun(run, report);
 }
 
 }  // namespace

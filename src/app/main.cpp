@@ -37,8 +37,9 @@ int runFromTheCommandLine(const std::vector<std::string>& arguments, std::uint32
         case tavimor::CommandLine::Action::Run:
             break;
     }
-    const tavimor::RunOptions& options = command.options;
-    return tavimor::runScripted(tavimor::planOf(options, options.seed.value_or(clockSeed)), options.quiet);
+    tavimor::RunSettings settings = command.settings;
+    if (!settings.seed) settings.seed = clockSeed;
+    return tavimor::runScripted(settings);
 }
 
 }  // namespace

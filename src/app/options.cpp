@@ -5,9 +5,8 @@
 #include <charconv>
 #include <cmath>
 
-#include "formats/glb_file.h"
-#include "formats/preview.h"
-#include "geometry/detail.h"
+#include "app/run_names.h"
+#include "picture/contact_sheet.h"
 #include "system/file_names.h"
 #include "system/file_output.h"
 
@@ -118,18 +117,11 @@ std::string defaultNote(const std::string& value) { return " (default " + value 
 
 std::string formatList(std::string_view separator) {
     std::string names;
-    for (const FormatName& known : kFormatNames) {
+    for (const Format* format : allFormats()) {
         if (!names.empty()) names += separator;
-        names += known.name;
+        names += format->name();
     }
     return names;
-}
-
-std::string nameOf(Format format) {
-    for (const FormatName& known : kFormatNames) {
-        if (known.format == format) return std::string(known.name);
-    }
-    return {};
 }
 
 // The shortest text that reads back as the factor.
@@ -154,51 +146,192 @@ bool isPngInExistingDirectory(const std::string& path) {
     return hasExtension(fileNameOf(path), ".png") && isExistingDirectory(directoryOf(path));
 }
 
-bool has(const RunOptions& o, Format format) {
-    return std::find(o.formats.begin(), o.formats.end(), format) != o.formats.end();
+// What the rocks are: how many, how spiky, from which seed.
+void addRockOptions(CLI::App& app, RunSettings& s) {
+    const RunSettings defaults;
+    addOption(app, "--count", "N", "How many rocks, " + range(1, kMostRocks) + defaultNote(std::to_string(defaults.count)),
+              "a whole number from " + range(1, kMostRocks),
+              [&](const std::string& text) { return parseWhole(text, 1, kMostRocks, s.count); });
+    addOption(app, "--spike", "K",
+              "How spiky, 0 (smooth) to " + std::to_string(kMostSpike) + defaultNote(std::to_string(defaults.spike)),
+              "a whole number from " + range(0, kMostSpike),
+              [&](const std::string& text) { return parseWhole(text, 0, kMostSpike, s.spike); });
+    addOption(app, "--seed", "S", "Seed of the random rocks, " + range(0, kMostSeed) + " (default: the clock, in seconds)",
+              "a whole number from " + range(0, kMostSeed), [&](const std::string& text) {
+                  std::uint32_t seed = 0;
+                  if (!parseWhole(text, 0, kMostSeed, seed)) return false;
+                  s.seed = seed;
+                  return true;
+              });
+}
+
+// What the files are called, in which formats, how large.
+void addFileOptions(CLI::App& app, RunSettings& s) {
+    const RunSettings defaults;
+    // A stem may not start with "-": "--name --help" would write a file
+    // called --help0.COB, which no shell command can name plainly.
+    const std::string stemRule = "1 to " + std::to_string(kLongestStem) + " of A-Z a-z 0-9 - _, not starting with -";
+    addOption(app, "--name", "STEM", "File name stem, " + stemRule + ", kept as typed" + defaultNote(defaults.stem),
+              "1 to " + std::to_string(kLongestStem) + " characters from A-Z a-z 0-9 - _, the first not -",
+              [&](const std::string& text) {
+                  if (text.empty() || text.size() > kLongestStem || text.front() == '-' ||
+                      text.find_first_not_of(kStemCharacters) != std::string::npos) {
+                      return false;
+                  }
+                  s.stem = text;
+                  return true;
+              });
+    addTextOption(app, "--format", "F[,F...]",
+                  "Formats, any of " + formatList(" ") + ", comma-separated" +
+                      defaultNote(std::string(defaults.formats[0]->name())),
+                  [&](const std::string& text) {
+                      s.formats.clear();
+                      const std::string what = "formats from " + formatList(" ");
+                      for (const std::string_view entry : entriesOf("--format", what, text)) {
+                          const Format* format = formatNamed(entry);
+                          if (format == nullptr) reject("--format", what, entry);
+                          // Each format is written once, in the order first asked for.
+                          if (std::find(s.formats.begin(), s.formats.end(), format) == s.formats.end()) {
+                              s.formats.push_back(format);
+                          }
+                      }
+                  });
+    addTextOption(app, "--scale", "X[,Y,Z]",
+                  "Factor for X, Y and Z, or three factors X,Y,Z; each from " + factorText(kSmallestFactor) + " to " +
+                      factorText(kLargestFactor) + defaultNote(factorText(defaults.scale.x)),
+                  [&](const std::string& text) {
+                      std::vector<double> factors;
+                      const std::string what =
+                          "factors from " + factorText(kSmallestFactor) + " to " + factorText(kLargestFactor);
+                      for (const std::string_view entry : entriesOf("--scale", what, text)) {
+                          double factor = 0;
+                          if (!parseFactor(entry, factor)) reject("--scale", what, entry);
+                          factors.push_back(factor);
+                      }
+                      if (factors.size() == 1) factors.assign(3, factors[0]);
+                      if (factors.size() != 3) {
+                          throw CLI::ValidationError("--scale", "takes one factor or three (X,Y,Z), not " +
+                                                                    std::to_string(factors.size()));
+                      }
+                      s.scale = Scale{factors[0], factors[1], factors[2]};
+                  });
+}
+
+// How fine the rocks are, how shaded, and how they are grouped in files.
+void addSceneOptions(CLI::App& app, RunSettings& s) {
+    const RunSettings defaults;
+    addOption(app, "--detail", "D",
+              "Detail level, " + range(0, kMostDetail) + ": each level splits every triangle into four" +
+                  defaultNote(std::to_string(defaults.detail)),
+              "a whole number from " + range(0, kMostDetail),
+              [&](const std::string& text) { return parseWhole(text, 0, kMostDetail, s.detail); });
+    addOption(app, "--shading", "S",
+              std::string("Shading, flat or smooth (a normal per vertex)") + defaultNote(defaults.smooth ? "smooth" : "flat"),
+              "flat or smooth", [&](const std::string& text) {
+                  if (text != "flat" && text != "smooth") return false;
+                  s.smooth = text == "smooth";
+                  return true;
+              });
+    addFlag(app, "--lod", s.lod, "Each rock at every detail from D down to 0, as STEM<n>_LOD0 (finest) ... _LOD<D>");
+    addFlag(app, "--pack", s.pack, "All rocks in one file per format, STEM.<ext>, on a grid on the ground");
+}
+
+// The contact sheet.
+void addPreviewOptions(CLI::App& app, RunSettings& s) {
+    const RunSettings defaults;
+    addOption(app, "--preview", "FILE.png",
+              "Also draw every rock onto one PNG contact sheet, ten to a row, once the rocks are written",
+              "a .png file in an existing directory", [&](const std::string& text) {
+                  if (!isPngInExistingDirectory(text)) return false;
+                  s.preview = text;
+                  return true;
+              });
+    addOption(app, "--preview-size", "PIXELS",
+              "Size of each rock's square on the sheet, " + range(kSmallestTile, kLargestTile) +
+                  defaultNote(std::to_string(defaults.previewSize)),
+              "a whole number from " + range(kSmallestTile, kLargestTile),
+              [&](const std::string& text) { return parseWhole(text, kSmallestTile, kLargestTile, s.previewSize); });
+}
+
+// Where the files go, and what is printed.
+void addOutputOptions(CLI::App& app, RunSettings& s) {
+    addOption(app, "-o", "DIR", "Existing directory for the files (default: the current one)", "an existing directory",
+              [&](const std::string& text) {
+                  if (text.empty() || !isExistingDirectory(text)) return false;
+                  // The names printed stay as short as the dialogue's.
+                  s.directory = text == "." ? "" : text;
+                  return true;
+              });
+    addFlag(app, "--quiet", s.quiet, "Print nothing but errors");
+}
+
+// A format asked for that does not take what else is asked for.
+std::string formatClash(const RunSettings& s) {
+    for (const Format* format : s.formats) {
+        const FormatRefusals no = format->refusals();
+        const std::string where = " where --format has " + std::string(format->name()) + " (";
+        if (!no.detail.empty() && s.detail > 0) {
+            return "--detail: takes 0" + where + std::string(no.detail) + "), not \"" + std::to_string(s.detail) + "\"";
+        }
+        if (!no.normals.empty() && s.smooth) {
+            return "--shading: takes flat" + where + std::string(no.normals) + "), not \"smooth\"";
+        }
+    }
+    return {};
+}
+
+// Levels of detail and packed files, and how they go together.
+std::string sceneClash(const RunSettings& s) {
+    if (s.lod && s.detail == 0) return "--lod: needs --detail 1 or more (the levels run from it down to 0)";
+    if (s.pack) {
+        for (const Format* format : s.formats) {
+            const std::string_view no = format->refusals().pack;
+            if (!no.empty()) {
+                return "--pack: goes with formats other than " + std::string(format->name()) + " (" + std::string(no) + ")";
+            }
+        }
+    }
+    if (s.pack && s.lod) return "--pack: goes without --lod (levels of detail are files of their own)";
+    return {};
+}
+
+// A contact sheet that could not be written on every platform, or not held.
+std::string previewClash(const RunSettings& s) {
+    if (s.preview.empty()) return {};
+    const std::string name(fileNameOf(s.preview));
+    if (isWindowsDeviceName(name)) return "--preview: takes a name that is no Windows device, not \"" + name + "\"";
+    const auto size = static_cast<std::uint64_t>(s.previewSize);
+    const std::uint64_t most = kMostSheetPixels / (size * size);
+    if (static_cast<std::uint64_t>(s.count) > most) {
+        return "--count: takes at most " + std::to_string(most) + " with --preview-size " + std::to_string(s.previewSize) +
+               " (a contact sheet holds 64 megapixels at most), not \"" + std::to_string(s.count) + "\"";
+    }
+    return {};
+}
+
+// A packed file keeps within what its format can count.
+std::string packLimitClash(const RunSettings& s) {
+    if (!s.pack) return {};
+    const LevelCounts counts = levelCounts(s.detail);
+    for (const Format* format : s.formats) {
+        const PackLimit limit = format->packLimit(counts, s.smooth);
+        if (static_cast<std::uint64_t>(s.count) > limit.rocks) {
+            return "--count: takes at most " + std::to_string(limit.rocks) + " with --pack at detail " +
+                   std::to_string(s.detail) + " (" + std::string(limit.why) + "), not \"" + std::to_string(s.count) + "\"";
+        }
+    }
+    return {};
 }
 
 // What the options ask for together that cannot be: "" when it all fits.
-std::string clashOf(const RunOptions& o) {
-    const bool cob = has(o, Format::Cob);
-    if (cob && o.detail > 0) {
-        return "--detail: takes 0 where --format has cob (a COB file holds detail 0 only), not \"" +
-               std::to_string(o.detail) + "\"";
+std::string clashOf(const RunSettings& s) {
+    for (const auto clash : {formatClash, sceneClash, previewClash, packLimitClash}) {
+        if (std::string found = clash(s); !found.empty()) return found;
     }
-    if (cob && o.smooth) return "--shading: takes flat where --format has cob (a COB file has no normals), not \"smooth\"";
-    if (o.lod && o.detail == 0) return "--lod: needs --detail 1 or more (the levels run from it down to 0)";
-    if (o.pack && cob) return "--pack: goes with formats other than cob (a COB file holds one rock)";
-    if (o.pack && o.lod) return "--pack: goes without --lod (levels of detail are files of their own)";
-    if (!o.preview.empty()) {
-        const std::string name(fileNameOf(o.preview));
-        if (isWindowsDeviceName(name)) return "--preview: takes a name that is no Windows device, not \"" + name + "\"";
-        const auto size = static_cast<std::uint64_t>(o.previewSize);
-        const std::uint64_t most = kMostSheetPixels / (size * size);
-        if (static_cast<std::uint64_t>(o.count) > most) {
-            return "--count: takes at most " + std::to_string(most) + " with --preview-size " +
-                   std::to_string(o.previewSize) + " (a contact sheet holds 64 megapixels at most), not \"" +
-                   std::to_string(o.count) + "\"";
-        }
-    }
-    if (!o.pack) return {};
-    // A packed file keeps within what its format can count.
-    const LevelCounts counts = levelCounts(o.detail);
-    const auto rocks = static_cast<std::uint64_t>(o.count);
-    const struct {
-        Format format;
-        std::uint64_t perRock, most;
-        const char* why;
-    } limits[] = {
-        {Format::Stl, counts.faces, 4294967295u, "an STL file counts at most 4294967295 facets"},
-        {Format::Ply, counts.positions, 2147483647u, "a PLY file's corners reach at most vertex 2147483647"},
-        // The JSON of a rock takes well under 2 KiB.
-        {Format::Glb, glbBlockSize(counts, o.smooth) + 2048, 4294967295u - 4096, "a glb file holds at most 4 GiB"},
-    };
-    for (const auto& limit : limits) {
-        if (has(o, limit.format) && rocks > limit.most / limit.perRock) {
-            return "--count: takes at most " + std::to_string(limit.most / limit.perRock) + " with --pack at detail " +
-                   std::to_string(o.detail) + " (" + limit.why + "), not \"" + std::to_string(o.count) + "\"";
-        }
+    const std::string device = firstWindowsDeviceName(s);
+    if (!device.empty()) {
+        return "--name: takes a stem that makes no Windows device name (CON PRN AUX NUL COM0-9 LPT0-9), not \"" +
+               s.stem + "\" (" + device + ")";
     }
     return {};
 }
@@ -217,13 +350,7 @@ CommandLine printing(std::string text) {
     return c;
 }
 
-}  // namespace
-
-CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
-    CLI::App app("Random rocks for 3D artists: closed meshes of 75 vertices and 146 faces.\n"
-                 "Run without arguments, tavimor asks three questions at the console.\n"
-                 "With arguments it asks nothing and writes the rocks the options describe.",
-                 "tavimor");
+void describeProgram(CLI::App& app) {
     app.set_version_flag("--version", std::string(kVersion), "Show the version and exit");
     app.set_help_flag("-h,--help", "Show this help and exit");
     app.footer(
@@ -232,105 +359,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         "it), glb, stl and ply. COB and STL and PLY are Z-up; glb and obj are Y-up. The seed\n"
         "is printed first: the same seed, count and spike make the same rocks again, at any\n"
         "detail. COB takes detail 0 and flat shading only, and no --pack.");
+}
 
-    CommandLine c;
-    RunOptions& o = c.options;
-    const RunOptions defaults;
-
-    addOption(app, "--count", "N", "How many rocks, " + range(1, kMostRocks) + defaultNote(std::to_string(defaults.count)),
-              "a whole number from " + range(1, kMostRocks),
-              [&](const std::string& text) { return parseWhole(text, 1, kMostRocks, o.count); });
-    addOption(app, "--spike", "K",
-              "How spiky, 0 (smooth) to " + std::to_string(kMostSpike) + defaultNote(std::to_string(defaults.spike)),
-              "a whole number from " + range(0, kMostSpike),
-              [&](const std::string& text) { return parseWhole(text, 0, kMostSpike, o.spike); });
-    addOption(app, "--seed", "S", "Seed of the random rocks, " + range(0, kMostSeed) + " (default: the clock, in seconds)",
-              "a whole number from " + range(0, kMostSeed), [&](const std::string& text) {
-                  std::uint32_t seed = 0;
-                  if (!parseWhole(text, 0, kMostSeed, seed)) return false;
-                  o.seed = seed;
-                  return true;
-              });
-    // A stem may not start with "-": "--name --help" would write a file
-    // called --help0.COB, which no shell command can name plainly.
-    const std::string stemRule = "1 to " + std::to_string(kLongestStem) + " of A-Z a-z 0-9 - _, not starting with -";
-    addOption(app, "--name", "STEM", "File name stem, " + stemRule + ", kept as typed" + defaultNote(defaults.stem),
-              "1 to " + std::to_string(kLongestStem) + " characters from A-Z a-z 0-9 - _, the first not -",
-              [&](const std::string& text) {
-                  if (text.empty() || text.size() > kLongestStem || text.front() == '-' ||
-                      text.find_first_not_of(kStemCharacters) != std::string::npos) {
-                      return false;
-                  }
-                  o.stem = text;
-                  return true;
-              });
-    addTextOption(app, "--format", "F[,F...]",
-           "Formats, any of " + formatList(" ") + ", comma-separated" + defaultNote(nameOf(defaults.formats[0])),
-           [&](const std::string& text) {
-               o.formats.clear();
-               const std::string what = "formats from " + formatList(" ");
-               for (const std::string_view entry : entriesOf("--format", what, text)) {
-                   const auto known = std::find_if(std::begin(kFormatNames), std::end(kFormatNames),
-                                                   [&](const FormatName& f) { return f.name == entry; });
-                   if (known == std::end(kFormatNames)) reject("--format", what, entry);
-                   // Each format is written once, in the order first asked for.
-                   if (std::find(o.formats.begin(), o.formats.end(), known->format) == o.formats.end()) {
-                       o.formats.push_back(known->format);
-                   }
-               }
-           });
-    addTextOption(app, "--scale", "X[,Y,Z]",
-           "Factor for X, Y and Z, or three factors X,Y,Z; each from " + factorText(kSmallestFactor) + " to " +
-               factorText(kLargestFactor) + defaultNote(factorText(defaults.scale.x)),
-           [&](const std::string& text) {
-               std::vector<double> factors;
-               const std::string what = "factors from " + factorText(kSmallestFactor) + " to " + factorText(kLargestFactor);
-               for (const std::string_view entry : entriesOf("--scale", what, text)) {
-                   double factor = 0;
-                   if (!parseFactor(entry, factor)) reject("--scale", what, entry);
-                   factors.push_back(factor);
-               }
-               if (factors.size() == 1) factors.assign(3, factors[0]);
-               if (factors.size() != 3) {
-                   throw CLI::ValidationError("--scale", "takes one factor or three (X,Y,Z), not " +
-                                                             std::to_string(factors.size()));
-               }
-               o.scale = Scale{factors[0], factors[1], factors[2]};
-           });
-    addOption(app, "--detail", "D",
-              "Detail level, " + range(0, kMostDetail) + ": each level splits every triangle into four" +
-                  defaultNote(std::to_string(defaults.detail)),
-              "a whole number from " + range(0, kMostDetail),
-              [&](const std::string& text) { return parseWhole(text, 0, kMostDetail, o.detail); });
-    addOption(app, "--shading", "S", std::string("Shading, flat or smooth (a normal per vertex)") +
-                                         defaultNote(defaults.smooth ? "smooth" : "flat"),
-              "flat or smooth", [&](const std::string& text) {
-                  if (text != "flat" && text != "smooth") return false;
-                  o.smooth = text == "smooth";
-                  return true;
-              });
-    addFlag(app, "--lod", o.lod, "Each rock at every detail from D down to 0, as STEM<n>_LOD0 (finest) ... _LOD<D>");
-    addFlag(app, "--pack", o.pack, "All rocks in one file per format, STEM.<ext>, on a grid on the ground");
-    addOption(app, "--preview", "FILE.png",
-              "Also draw every rock onto one PNG contact sheet, ten to a row, once the rocks are written",
-              "a .png file in an existing directory", [&](const std::string& text) {
-                  if (!isPngInExistingDirectory(text)) return false;
-                  o.preview = text;
-                  return true;
-              });
-    addOption(app, "--preview-size", "PIXELS",
-              "Size of each rock's square on the sheet, " + range(kSmallestTile, kLargestTile) +
-                  defaultNote(std::to_string(defaults.previewSize)),
-              "a whole number from " + range(kSmallestTile, kLargestTile),
-              [&](const std::string& text) { return parseWhole(text, kSmallestTile, kLargestTile, o.previewSize); });
-    addOption(app, "-o", "DIR", "Existing directory for the files (default: the current one)", "an existing directory",
-              [&](const std::string& text) {
-                  if (text.empty() || !isExistingDirectory(text)) return false;
-                  o.directory = text;
-                  return true;
-              });
-    addFlag(app, "--quiet", o.quiet, "Print nothing but errors");
-
+// Reads the arguments into the settings: what to print instead of running,
+// or what is wrong with them; nothing when they can run.
+std::optional<CommandLine> readArguments(CLI::App& app, const std::vector<std::string>& arguments) {
     // CLI11 takes the arguments last to first.
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {
@@ -350,29 +383,26 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     } catch (const CLI::ParseError& e) {
         return failure(e.what());
     }
-    if (const std::string clash = clashOf(o); !clash.empty()) return failure(clash);
-    const std::string device = firstWindowsDeviceName(planOf(o, 0));
-    if (!device.empty()) {
-        return failure("--name: takes a stem that makes no Windows device name (CON PRN AUX NUL COM0-9 LPT0-9), not \"" +
-                       o.stem + "\" (" + device + ")");
-    }
-    return c;
+    return std::nullopt;
 }
 
-RunPlan planOf(const RunOptions& options, std::uint32_t seed) {
-    return RunPlan{.seed = seed,
-                   .count = options.count,
-                   .spike = options.spike,
-                   .scale = options.scale,
-                   .stem = options.stem,
-                   .formats = options.formats,
-                   .directory = options.directory == "." ? "" : options.directory,
-                   .detail = options.detail,
-                   .smooth = options.smooth,
-                   .lod = options.lod,
-                   .pack = options.pack,
-                   .preview = options.preview,
-                   .previewSize = options.previewSize};
+}  // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
+    CLI::App app("Random rocks for 3D artists: closed meshes of 75 vertices and 146 faces.\n"
+                 "Run without arguments, tavimor asks three questions at the console.\n"
+                 "With arguments it asks nothing and writes the rocks the options describe.",
+                 "tavimor");
+    describeProgram(app);
+    CommandLine c;
+    addRockOptions(app, c.settings);
+    addFileOptions(app, c.settings);
+    addSceneOptions(app, c.settings);
+    addPreviewOptions(app, c.settings);
+    addOutputOptions(app, c.settings);
+    if (std::optional<CommandLine> instead = readArguments(app, arguments)) return *instead;
+    if (const std::string clash = clashOf(c.settings); !clash.empty()) return failure(clash);
+    return c;
 }
 
 }  // namespace tavimor

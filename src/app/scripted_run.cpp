@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <string>
 
-#include "app/run_plan.h"
+#include "app/messages.h"
+#include "app/run.h"
 #include "system/exit_status.h"
 #include "system/standard_streams.h"
+#include "terminal/progress_line.h"
 
 namespace tavimor {
 namespace {
@@ -24,7 +26,7 @@ public:
     ~Progress() {
         if (!shown_) return;
         if (sharesTerminal_) {
-            putError("\r\x1b[K");
+            putError(kEraseLine);
         } else {
             draw();
             putError("\n");
@@ -33,7 +35,7 @@ public:
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
-    void update(int done, int total) {
+    void update(long long done, long long total) {
         if (!wanted_) return;
         done_ = done;
         total_ = total;
@@ -46,7 +48,7 @@ public:
     // Before a name: off the screen where the name would land on it.
     void makeWayForName() {
         if (!shown_ || !sharesTerminal_) return;
-        putError("\r\x1b[K");
+        putError(kEraseLine);
         shown_ = false;
     }
 
@@ -54,7 +56,7 @@ public:
     // a line of its own.
     void makeWayForMessage() {
         if (!shown_) return;
-        putError(sharesTerminal_ ? "\r\x1b[K" : "\n");
+        putError(sharesTerminal_ ? kEraseLine : "\n");
         shown_ = false;
     }
 
@@ -62,16 +64,16 @@ private:
     void draw() {
         const double seconds = std::chrono::duration<double>(SteadyClock::now() - start_).count();
         char line[96];
-        const int n = std::snprintf(line, sizeof line, "\r%d of %d rocks, %.0f rocks/s\x1b[K", done_, total_,
-                                    done_ / seconds);
-        putError(std::string_view(line, static_cast<std::size_t>(n)));
+        const int n = std::snprintf(line, sizeof line, "%lld of %lld rocks, %.0f rocks/s", done_, total_,
+                                    static_cast<double>(done_) / seconds);
+        putError(redrawnLine(std::string_view(line, static_cast<std::size_t>(n))));
         shown_ = true;
     }
 
     bool wanted_;
     bool sharesTerminal_;
-    int done_ = 0;
-    int total_ = 0;
+    long long done_ = 0;
+    long long total_ = 0;
     bool shown_ = false;
     SteadyClock::time_point start_ = SteadyClock::now();
     SteadyClock::time_point drawn_{};
@@ -91,7 +93,11 @@ public:
         progress_.makeWayForMessage();
         putError(path + ": " + std::string(saveFailureMessage(result)) + "\n");
     }
-    void progress(int done, int total) override { progress_.update(done, total); }
+    void notMade(const std::string& path, std::string_view why) override {
+        progress_.makeWayForMessage();
+        putError(path + ": " + std::string(notMadeMessage(why)) + "\n");
+    }
+    void progress(long long done, long long total) override { progress_.update(done, total); }
 
 private:
     bool quiet_;
@@ -100,10 +106,10 @@ private:
 
 }  // namespace
 
-int runScripted(const RunPlan& plan, bool quiet) {
-    if (!quiet) putOutput("seed " + std::to_string(plan.seed) + "\n");
-    ScriptedReport report(quiet);
-    return writeRun(plan, report);
+int runScripted(const RunSettings& settings) {
+    if (!settings.quiet) putOutput("seed " + std::to_string(settings.seed.value()) + "\n");
+    ScriptedReport report(settings.quiet);
+    return writeRun(settings, report);
 }
 
 }  // namespace tavimor

@@ -186,4 +186,32 @@ std::string cobFile(std::span<const Position> positions, int rockNumber) {
     return out;
 }
 
+namespace {
+
+class CobWriter final : public LevelWriter {
+public:
+    std::optional<std::vector<FormatFile>> rockFiles(const RockMesh& rock, std::string_view) const override {
+        return std::vector<FormatFile>{{".COB", cobFile(rock.positions, rock.number)}};
+    }
+};
+
+class CobFormat final : public Format {
+public:
+    std::string_view name() const override { return "cob"; }
+    std::string_view extension() const override { return ".COB"; }
+    FormatRefusals refusals() const override {
+        return {.detail = "a COB file holds detail 0 only",
+                .normals = "a COB file has no normals",
+                .pack = "a COB file holds one rock"};
+    }
+    std::unique_ptr<LevelWriter> writerFor(const LevelMesh&, const WriterSettings&) const override { return std::make_unique<CobWriter>(); }
+};
+
+}  // namespace
+
+const Format& cobFormat() {
+    static const CobFormat format;
+    return format;
+}
+
 }  // namespace tavimor

@@ -4,7 +4,7 @@
 #include <span>
 #include <string>
 
-#include "geometry/rock.h"
+#include "formats/format.h"
 
 namespace tavimor {
 
@@ -12,6 +12,9 @@ namespace tavimor {
 // whatever the rock's shape, because every coordinate then prints with the
 // same number of characters.
 inline constexpr std::size_t kCobFileSize = 12252;
+
+// The ASCII Caligari object file: the dialogue's format, one rock of detail
+// 0 a file, flat. Its writer is cobFormat() (format.h).
 
 // The whole COB file of one rock, in the ASCII Caligari object format: header line, the PolH
 // chunk with the object "Rock<rockNumber>", its vertices, texture vertices

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "formats/formats.h"
+#include "formats/format.h"
 
 namespace tavimor {
 
@@ -22,9 +22,7 @@ constexpr std::array<int, 3> outwardCorners(const std::array<int, 3>& face) { re
 // negative zero into a positive one.
 constexpr Position yUp(const Position& p) { return {p.x, p.z, -p.y + 0.0}; }
 
-constexpr Position offsetBy(const Position& p, const Position& offset) {
-    return {p.x + offset.x, p.y + offset.y, p.z + offset.z};
-}
+constexpr Position offsetBy(const Position& p, const Position& offset) { return p + offset; }
 
 // Little-endian binary values written into room made beforehand: the same
 // bytes on every machine, without growing the string a byte at a time.

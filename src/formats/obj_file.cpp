@@ -26,8 +26,16 @@ void appendLine(std::string& out, std::string_view key, std::initializer_list<Nu
     out.push_back('\n');
 }
 
-}  // namespace
+// Where an object's positions, texture vertices and normals start in the
+// file's own numbering (OBJ counts from 1 across the whole file).
+struct ObjStart {
+    long long position = 1;
+    long long texture = 1;
+    long long normal = 1;
+};
 
+// The lines before the first object: what made the file, and its material
+// library.
 std::string objHead(std::string_view materialFile) {
     std::string out = "# rock made by tavimor, Y up\nmtllib ";
     out.append(materialFile);
@@ -35,8 +43,7 @@ std::string objHead(std::string_view materialFile) {
     return out;
 }
 
-void appendObjObject(std::string& out, const RockMesh& rock, const ObjStart& start) {
-    const LevelMesh& level = *rock.level->mesh;
+void appendObject(std::string& out, const LevelMesh& level, const RockMesh& rock, const ObjStart& start) {
     const bool smooth = !rock.normals.empty();
     out.append("o ");
     out.append(rock.name);
@@ -72,14 +79,15 @@ void appendObjObject(std::string& out, const RockMesh& rock, const ObjStart& sta
     }
 }
 
-std::string objFile(const RockMesh& rock, std::string_view materialFile) {
+}  // namespace
+
+std::string objFile(const LevelMesh& level, const RockMesh& rock, std::string_view materialFile) {
     std::string out = objHead(materialFile);
     // Room for the lines as long as they get, so that a finely detailed
     // rock's text is never copied to grow.
-    const LevelMesh& level = *rock.level->mesh;
     out.reserve(out.size() + static_cast<std::size_t>(level.positionCount) * 72 +
                 level.textureVertices.size() * 48 + rock.normals.size() * 48 + level.faces.size() * 64);
-    appendObjObject(out, rock, ObjStart{});
+    appendObject(out, level, rock, ObjStart{});
     return out;
 }
 
@@ -89,6 +97,48 @@ std::string mtlFile() {
     // Matte, opaque, lit by diffuse light only, as in the COB file.
     out.append("Ks 0 0 0\nd 1\nillum 1\n");
     return out;
+}
+
+namespace {
+
+class ObjWriter final : public LevelWriter {
+public:
+    explicit ObjWriter(const LevelMesh& level) : level_(level) {}
+
+    std::optional<std::vector<FormatFile>> rockFiles(const RockMesh& rock, std::string_view base) const override {
+        return std::vector<FormatFile>{{".obj", objFile(level_, rock, std::string(base) + ".mtl")}, {".mtl", mtlFile()}};
+    }
+    bool writePackHead(const PackContents& pack, const ByteSink& put) const override {
+        put(objHead(pack.base + ".mtl"));
+        return true;
+    }
+    void appendPackPiece(std::string& out, int, const RockMesh& rock, std::uint64_t index) const override {
+        const auto i = static_cast<long long>(index);
+        const auto positions = static_cast<long long>(level_.positionCount);
+        const auto textures = static_cast<long long>(level_.textureVertices.size());
+        appendObject(out, level_, rock, ObjStart{1 + i * positions, 1 + i * textures, 1 + i * positions});
+    }
+    std::vector<FormatFile> packCompanions(std::string_view) const override { return {{".mtl", mtlFile()}}; }
+
+private:
+    const LevelMesh& level_;
+};
+
+class ObjFormat final : public Format {
+public:
+    std::string_view name() const override { return "obj"; }
+    std::string_view extension() const override { return ".obj"; }
+    std::vector<std::string_view> companionSuffixes() const override { return {".mtl"}; }
+    std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings&) const override {
+        return std::make_unique<ObjWriter>(level);
+    }
+};
+
+}  // namespace
+
+const Format& objFormat() {
+    static const ObjFormat format;
+    return format;
 }
 
 }  // namespace tavimor

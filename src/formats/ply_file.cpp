@@ -14,8 +14,6 @@ static_assert(kRed == 210 && kGreen == 164 && kBlue == 133);
 // The byte the data begins with is neither a line feed nor a carriage return.
 static_assert(kRed != '\n' && kRed != '\r');
 
-}  // namespace
-
 std::string plyHead(std::string_view objectInfo, std::uint64_t vertices, std::uint64_t faces, bool normals) {
     std::string out = "ply\nformat binary_little_endian 1.0\ncomment made by tavimor\nobj_info ";
     out.append(objectInfo);
@@ -27,7 +25,9 @@ std::string plyHead(std::string_view objectInfo, std::uint64_t vertices, std::ui
     return out;
 }
 
-void appendPlyFaces(std::string& out, const LevelMesh& level, std::uint32_t firstVertex) {
+// The level's faces, counter-clockwise seen from outside, their corners
+// numbered from firstVertex.
+void appendFaces(std::string& out, const LevelMesh& level, std::uint32_t firstVertex) {
     ByteWriter put(out, level.faces.size() * 13);
     for (const auto& face : level.faces) {
         put.u8(3);
@@ -35,8 +35,10 @@ void appendPlyFaces(std::string& out, const LevelMesh& level, std::uint32_t firs
     }
 }
 
-void appendPlyVertices(std::string& out, const RockMesh& rock) {
-    const auto count = static_cast<std::size_t>(rock.level->mesh->positionCount);
+// The rock's vertices: colour, position moved by its offset, and the
+// normal where shading is smooth.
+void appendVertices(std::string& out, const LevelMesh& level, const RockMesh& rock) {
+    const auto count = static_cast<std::size_t>(level.positionCount);
     const bool smooth = !rock.normals.empty();
     ByteWriter put(out, count * (smooth ? 27 : 15));
     for (std::size_t i = 0; i < count; ++i) {
@@ -55,12 +57,59 @@ void appendPlyVertices(std::string& out, const RockMesh& rock) {
     }
 }
 
-std::string plyFile(const RockMesh& rock, int rockNumber) {
-    const LevelMesh& level = *rock.level->mesh;
-    std::string out = plyHead("Rock" + std::to_string(rockNumber), static_cast<std::uint64_t>(level.positionCount),
-                              level.faces.size(), !rock.normals.empty());
-    appendPlyVertices(out, rock);
-    appendPlyFaces(out, level, 0);
+class PlyWriter final : public LevelWriter {
+public:
+    PlyWriter(const LevelMesh& level, bool normals) : level_(level), normals_(normals) {}
+
+    std::optional<std::vector<FormatFile>> rockFiles(const RockMesh& rock, std::string_view) const override {
+        return std::vector<FormatFile>{{".ply", plyFile(level_, rock)}};
+    }
+    // Every vertex comes before any face: one pass for each.
+    int packPasses() const override { return 2; }
+    bool passUsesRocks(int pass) const override { return pass == 0; }
+    bool writePackHead(const PackContents& pack, const ByteSink& put) const override {
+        put(plyHead(pack.base + ", " + std::to_string(pack.rocks) + " rocks",
+                    pack.rocks * static_cast<std::uint64_t>(level_.positionCount), pack.rocks * level_.faces.size(),
+                    normals_));
+        return true;
+    }
+    void appendPackPiece(std::string& out, int pass, const RockMesh& rock, std::uint64_t index) const override {
+        if (pass == 0) {
+            appendVertices(out, level_, rock);
+        } else {
+            appendFaces(out, level_, static_cast<std::uint32_t>(index * static_cast<std::uint64_t>(level_.positionCount)));
+        }
+    }
+
+private:
+    const LevelMesh& level_;
+    bool normals_;
+};
+
+class PlyFormat final : public Format {
+public:
+    std::string_view name() const override { return "ply"; }
+    std::string_view extension() const override { return ".ply"; }
+    PackLimit packLimit(const LevelCounts& counts, bool) const override {
+        return {2147483647u / counts.positions, "a PLY file's corners reach at most vertex 2147483647"};
+    }
+    std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings& settings) const override {
+        return std::make_unique<PlyWriter>(level, settings.normals);
+    }
+};
+
+}  // namespace
+
+const Format& plyFormat() {
+    static const PlyFormat format;
+    return format;
+}
+
+std::string plyFile(const LevelMesh& level, const RockMesh& rock) {
+    std::string out = plyHead(rock.name, static_cast<std::uint64_t>(level.positionCount), level.faces.size(),
+                              !rock.normals.empty());
+    appendVertices(out, level, rock);
+    appendFaces(out, level, 0);
     return out;
 }
 

@@ -2,15 +2,13 @@
 
 #include <array>
 
+#include "geometry/vec3.h"
+
 namespace tavimor {
 
 // Vertices of every rock: the base shape has this many, the COB file
 // announces this many and the faces index 0 to kVertexCount - 1.
 inline constexpr int kVertexCount = 75;
-
-struct Position {
-    double x, y, z;
-};
 
 // The base shape, Z up: five rings of twelve vertices from the top ring to
 // the bottom ring (latitude 60, 30, 0, -30, -60 degrees, longitude 30 * j from

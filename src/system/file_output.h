@@ -14,16 +14,6 @@ namespace tavimor {
 
 enum class SaveResult { Saved, OpenFailed, WriteFailed };
 
-// The message for a failed save, as the dialogue has always shown it.
-constexpr std::string_view saveFailureMessage(SaveResult result) {
-    switch (result) {
-        case SaveResult::OpenFailed: return "\aError opening file for write. Aborting.\a";
-        case SaveResult::WriteFailed: return "\aError writing file. Aborting.\a";
-        case SaveResult::Saved: break;
-    }
-    return {};
-}
-
 // A file being written to replace the one at path (or to be made there).
 // Its bytes go to ".NAME.<process>.tmp" beside it, which a terminating
 // signal removes, and which replaces path whole on commit. One at a time.

@@ -5,44 +5,48 @@
 #include <string>
 #include <vector>
 
+#include "formats/glb_file.h"
+#include "formats/obj_file.h"
+#include "formats/stl_file.h"
+
 namespace tavimor {
 namespace {
 
 TEST(Options, ValuesReachTheRunTyped) {
     const struct {
         std::vector<std::string> args;
-        RunOptions expected;
+        RunSettings expected;
     } cases[] = {
-        {{"--quiet"}, RunOptions{.quiet = true}},
-        {{"--count", "1000000", "--spike", "0"}, RunOptions{.count = 1000000, .spike = 0}},
+        {{"--quiet"}, RunSettings{.quiet = true}},
+        {{"--count", "1000000", "--spike", "0"}, RunSettings{.count = 1000000, .spike = 0}},
         // Leading zeros are decimal, never octal.
-        {{"--count", "010", "--seed", "0010"}, RunOptions{.count = 10, .seed = 10u}},
-        {{"--seed", "4294967295"}, RunOptions{.seed = 4294967295u}},
-        {{"--seed=0", "--name=a-B_9"}, RunOptions{.seed = 0u, .stem = "a-B_9"}},
-        {{"--format", "stl,obj,stl,cob"}, RunOptions{.formats = {Format::Stl, Format::Obj, Format::Cob}}},
-        {{"--scale", "2"}, RunOptions{.scale = {2, 2, 2}}},
-        {{"--scale", "0.5,1e3,0.1"}, RunOptions{.scale = {0.5, 1000, 0.1}}},
-        {{"-o", "/"}, RunOptions{.directory = "/"}},
-        {{"--scale", "0.001,1000,1"}, RunOptions{.scale = {0.001, 1000, 1}}},
+        {{"--count", "010", "--seed", "0010"}, RunSettings{.count = 10, .seed = 10u}},
+        {{"--seed", "4294967295"}, RunSettings{.seed = 4294967295u}},
+        {{"--seed=0", "--name=a-B_9"}, RunSettings{.seed = 0u, .stem = "a-B_9"}},
+        {{"--format", "stl,obj,stl,cob"}, RunSettings{.formats = {&stlFormat(), &objFormat(), &cobFormat()}}},
+        {{"--scale", "2"}, RunSettings{.scale = {2, 2, 2}}},
+        {{"--scale", "0.5,1e3,0.1"}, RunSettings{.scale = {0.5, 1000, 0.1}}},
+        {{"-o", "/"}, RunSettings{.directory = "/"}},
+        {{"--scale", "0.001,1000,1"}, RunSettings{.scale = {0.001, 1000, 1}}},
         // Two digits, or a stem that only looks like a device, name no device.
-        {{"--name", "COM", "--count", "11"}, RunOptions{.count = 11, .stem = "COM"}},
-        {{"--name", "CON"}, RunOptions{.stem = "CON"}},
+        {{"--name", "COM", "--count", "11"}, RunSettings{.count = 11, .stem = "COM"}},
+        {{"--name", "CON"}, RunSettings{.stem = "CON"}},
         {{"--detail", "6", "--shading", "smooth", "--format", "glb"},
-         RunOptions{.formats = {Format::Glb}, .detail = 6, .smooth = true}},
+         RunSettings{.formats = {&glbFormat()}, .detail = 6, .smooth = true}},
         {{"--detail", "1", "--lod", "--format", "obj", "--shading", "flat"},
-         RunOptions{.formats = {Format::Obj}, .detail = 1, .lod = true}},
+         RunSettings{.formats = {&objFormat()}, .detail = 1, .lod = true}},
         {{"--pack", "--format", "stl", "--count", "7182", "--detail", "6"},
-         RunOptions{.count = 7182, .formats = {Format::Stl}, .detail = 6, .pack = true}},
+         RunSettings{.count = 7182, .formats = {&stlFormat()}, .detail = 6, .pack = true}},
         // Levels of detail end in _LOD<k>: COM names no device there.
         {{"--name", "COM", "--lod", "--detail", "1", "--format", "glb"},
-         RunOptions{.stem = "COM", .formats = {Format::Glb}, .detail = 1, .lod = true}},
+         RunSettings{.stem = "COM", .formats = {&glbFormat()}, .detail = 1, .lod = true}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0]);
         const CommandLine command = parseCommandLine(c.args);
         ASSERT_EQ(command.action, CommandLine::Action::Run) << command.text;
-        const RunOptions& o = command.options;
-        const RunOptions& e = c.expected;
+        const RunSettings& o = command.settings;
+        const RunSettings& e = c.expected;
         EXPECT_EQ(o.count, e.count);
         EXPECT_EQ(o.spike, e.spike);
         EXPECT_EQ(o.seed, e.seed);

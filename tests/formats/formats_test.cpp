@@ -12,27 +12,28 @@
 #include "formats/obj_file.h"
 #include "formats/ply_file.h"
 #include "formats/stl_file.h"
+#include "geometry/detailed_rock.h"
+#include "geometry/normals.h"
 
 namespace tavimor {
 namespace {
 
-const FormatLevel& levelZero() {
+const LevelMesh& levelZero() {
     static const DetailLevels levels = buildDetailLevels(0);
-    static const FormatLevel level = prepareLevel(levels.levels[0]);
-    return level;
+    return levels.levels[0];
 }
 
-// A rock of detail 0, flat, as a file of its own names it.
-struct MadeRock {
+// A rock of detail 0, flat, as a file of its own names it. The mesh is
+// asked for where the rock stays: it points into the rock.
+struct TestRock {
     Rock rock;
-    RockMesh mesh;
+    int number;
+    RockMesh mesh() const { return RockMesh{rock.positions, {}, "Rock" + std::to_string(number), number}; }
 };
 
-MadeRock rockOf(std::uint32_t seed, int spike, int number = 0) {
+TestRock rockOf(std::uint32_t seed, int spike, int number = 0) {
     Lcg generator{seed};
-    MadeRock made{makeRock(generator, spike), {}};
-    made.mesh = RockMesh{&levelZero(), made.rock.positions, {}, "Rock" + std::to_string(number)};
-    return made;
+    return {makeRock(generator, spike), number};
 }
 
 std::uint32_t u32At(const std::string& bytes, std::size_t at) {
@@ -50,8 +51,8 @@ float floatAt(const std::string& bytes, std::size_t at) {
 
 TEST(Stl, LayoutAndNormalsThatAgreeWithTheWinding) {
     for (const int spike : {0, 9}) {
-        const MadeRock made = rockOf(11, spike, 3);
-        const std::string stl = stlFile(made.mesh, 3);
+        const TestRock made = rockOf(11, spike, 3);
+        const std::string stl = stlFile(levelZero(), made.mesh());
         ASSERT_EQ(stl.size(), 84u + 146u * 50u);
         EXPECT_FALSE(stl.starts_with("solid")) << "readers would take it for text";
         EXPECT_EQ(u32At(stl, 80), 146u);
@@ -72,12 +73,12 @@ TEST(Stl, LayoutAndNormalsThatAgreeWithTheWinding) {
 }
 
 TEST(Ply, HeaderSizeAndTheFirstDataByteForFlatAndSmooth) {
-    const MadeRock made = rockOf(2, 4, 7);
+    const TestRock made = rockOf(2, 4, 7);
     const std::vector<Position> normals(75, Position{0, 0, 1});
     for (const bool smooth : {false, true}) {
-        RockMesh mesh = made.mesh;
+        RockMesh mesh = made.mesh();
         if (smooth) mesh.normals = normals;
-        const std::string ply = plyFile(mesh, 7);
+        const std::string ply = plyFile(levelZero(), mesh);
         const std::string header = std::string(
                                        "ply\nformat binary_little_endian 1.0\ncomment made by tavimor\nobj_info Rock7\n"
                                        "element vertex 75\nproperty uchar red\nproperty uchar green\nproperty uchar blue\n"
@@ -102,8 +103,8 @@ TEST(Ply, HeaderSizeAndTheFirstDataByteForFlatAndSmooth) {
 
 TEST(Obj, LinesCountsAndNoNegativeZero) {
     // Spike 0 keeps the base shape's zeros; Y-up turns y = 0 into z = -0.
-    const MadeRock made = rockOf(1, 0, 12);
-    const std::string obj = objFile(made.mesh, "R12.mtl");
+    const TestRock made = rockOf(1, 0, 12);
+    const std::string obj = objFile(levelZero(), made.mesh(), "R12.mtl");
     std::istringstream in(obj);
     int v = 0, vt = 0, f = 0;
     for (std::string line; std::getline(in, line);) {
@@ -128,18 +129,20 @@ TEST(Glb, NormalsAndWideIndicesWhereTheyAreNeeded) {
     // Detail 5 has more vertices than two-byte indices can count.
     for (const int detail : {1, 5}) {
         const DetailLevels levels = buildDetailLevels(detail);
-        const FormatLevel level = prepareLevel(levels.levels.back());
         Lcg generator{3};
         const std::vector<Position> positions = makeDetailedRock(generator, 9, {}, levels, {3, 0});
         std::vector<Position> normals;
         smoothNormals(levels.levels.back(), positions, normals);
-        const std::string glb = glbFile(RockMesh{&level, positions, normals, "Rock0"});
+        const std::optional<std::string> made = glbFile(levels.levels.back(), RockMesh{positions, normals, "Rock0"});
+        ASSERT_TRUE(made);
+        const std::string& glb = *made;
         const std::uint32_t jsonLength = u32At(glb, 12);
         const std::string json = glb.substr(20, jsonLength);
         EXPECT_NE(json.find("\"NORMAL\""), std::string::npos);
         // 5125 is UNSIGNED_INT, 5123 UNSIGNED_SHORT.
         EXPECT_NE(json.find(detail == 5 ? "\"componentType\":5125" : "\"componentType\":5123"), std::string::npos);
-        const auto vertices = level.glbOwners.size();
+        std::size_t vertices = 0;
+        for (const int owner : levels.levels.back().textureOwners) vertices += owner >= 0;
         EXPECT_EQ(detail == 5, vertices > 65535);
         const std::size_t indexBytes = levels.levels.back().faces.size() * 3 * (detail == 5 ? 4 : 2);
         EXPECT_EQ(u32At(glb, 20 + jsonLength), (vertices * 32 + indexBytes + 3) / 4 * 4);
@@ -148,8 +151,10 @@ TEST(Glb, NormalsAndWideIndicesWhereTheyAreNeeded) {
 }
 
 TEST(Glb, ContainerHeaderAndChunks) {
-    const MadeRock made = rockOf(5, 9);
-    const std::string glb = glbFile(made.mesh);
+    const TestRock made = rockOf(5, 9);
+    const std::optional<std::string> file = glbFile(levelZero(), made.mesh());
+    ASSERT_TRUE(file);
+    const std::string& glb = *file;
     ASSERT_GE(glb.size(), 28u);
     EXPECT_EQ(glb.substr(0, 4), "glTF");
     EXPECT_EQ(u32At(glb, 4), 2u);
@@ -162,7 +167,7 @@ TEST(Glb, ContainerHeaderAndChunks) {
     // 91 vertices of 12 + 8 bytes, then 438 two-byte indices.
     EXPECT_EQ(u32At(glb, bin), 91u * 20u + 438u * 2u);
     EXPECT_EQ(bin + 8 + u32At(glb, bin), glb.size());
-    EXPECT_EQ(glbFile(rockOf(5, 9).mesh), glb) << "the same rock must give the same bytes";
+    EXPECT_EQ(glbFile(levelZero(), rockOf(5, 9).mesh()), glb) << "the same rock must give the same bytes";
 }
 
 }  // namespace

@@ -1,17 +1,19 @@
 #pragma once
 
-// A contact sheet of a run's rocks, as a PNG file's bytes: one square tile
-// per rock, in writing order, left to right and top to bottom, ten to a row
-// at most. Every rock is seen the same way, from a little above, its up
-// axis (Z) up on the sheet, at one scale for the whole run so that sizes
-// compare. The drawing uses + - * / and sqrt only, so that every platform
-// makes the same bytes.
+// A contact sheet of a run's rocks: one square tile per rock, in writing
+// order, left to right and top to bottom, ten to a row at most. Every rock
+// is seen the same way, from a little above, its up axis (Z) up on the
+// sheet, at one scale for the whole run so that sizes compare. The drawing
+// uses + - * / and sqrt only, so that every platform makes the same bytes.
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "formats/formats.h"
+#include "geometry/rock.h"
+#include "geometry/subdivision.h"
 
 namespace tavimor {
 
@@ -27,13 +29,14 @@ public:
     // distance of any rock's position from its centre, which fits a tile.
     ContactSheet(int rocks, int tileSize, double reach);
 
-    // Draws a rock into tile index: its triangles filled with a depth
-    // buffer, lit by diffuse light from one fixed direction on the rock's
-    // colour, shaded smooth where the rock has normals.
-    void draw(int index, const RockMesh& rock);
+    // Draws a rock of the level into tile index: its triangles filled with
+    // a depth buffer, lit by diffuse light from one fixed direction on the
+    // rock's colour, shaded smooth where the rock has normals.
+    void draw(int index, const LevelMesh& level, std::span<const Position> positions,
+              std::span<const Position> normals = {});
 
-    // The sheet as a PNG file. Empty if it cannot be encoded.
-    std::string png() const;
+    // The sheet as a PNG file; none if it cannot be encoded.
+    std::optional<std::string> png() const;
 
     int width() const { return width_; }
     int height() const { return height_; }

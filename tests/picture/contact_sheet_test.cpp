@@ -1,4 +1,4 @@
-#include "formats/preview.h"
+#include "picture/contact_sheet.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,12 @@
 #define STBI_ONLY_PNG
 #include <stb/stb_image.h>
 
+#include <cmath>
 #include <memory>
 #include <vector>
+
+#include "geometry/detailed_rock.h"
+#include "geometry/normals.h"
 
 namespace tavimor {
 namespace {
@@ -15,7 +19,6 @@ namespace {
 // A run's rocks at a detail, and the largest reach among them.
 struct Run {
     DetailLevels levels;
-    FormatLevel level;
     std::vector<std::vector<Position>> rocks, normals;
     double reach = 0;
 };
@@ -23,7 +26,6 @@ struct Run {
 std::unique_ptr<Run> makeRun(int count, int detail, std::uint32_t seed) {
     auto run = std::make_unique<Run>();
     run->levels = buildDetailLevels(detail);
-    run->level = prepareLevel(run->levels.levels.back());
     Lcg generator{seed};
     for (int n = count - 1; n >= 0; --n) {
         run->rocks.push_back(makeDetailedRock(generator, 9, {}, run->levels, {seed, n}));
@@ -37,9 +39,8 @@ std::unique_ptr<Run> makeRun(int count, int detail, std::uint32_t seed) {
 ContactSheet sheetOf(const Run& run, int tile, bool smooth) {
     ContactSheet sheet(static_cast<int>(run.rocks.size()), tile, run.reach);
     for (std::size_t i = 0; i < run.rocks.size(); ++i) {
-        sheet.draw(static_cast<int>(i), RockMesh{&run.level, run.rocks[i],
-                                                  smooth ? std::span<const Position>(run.normals[i])
-                                                         : std::span<const Position>()});
+        sheet.draw(static_cast<int>(i), run.levels.levels.back(), run.rocks[i],
+                   smooth ? std::span<const Position>(run.normals[i]) : std::span<const Position>());
     }
     return sheet;
 }
@@ -93,7 +94,9 @@ TEST(ContactSheet, ThePngHoldsTheSheetAndSmoothShadingShows) {
     const auto run = makeRun(4, 2, 17);
     for (const bool smooth : {false, true}) {
         const ContactSheet sheet = sheetOf(*run, 80, smooth);
-        const std::string png = sheet.png();
+        const std::optional<std::string> made = sheet.png();
+        ASSERT_TRUE(made);
+        const std::string& png = *made;
         ASSERT_TRUE(png.starts_with("\x89PNG\r\n\x1a\n"));
         int width = 0, height = 0, channels = 0;
         std::unique_ptr<stbi_uc, void (*)(void*)> decoded(

@@ -1,4 +1,4 @@
-#include "app/run_plan.h"
+#include "app/run.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,7 +11,10 @@
 #include <cstring>
 #include <vector>
 
+#include "app/run_names.h"
 #include "formats/cob_file.h"
+#include "formats/obj_file.h"
+#include "formats/stl_file.h"
 #include "system/exit_status.h"
 
 namespace tavimor {
@@ -26,13 +29,14 @@ public:
         return {};
     }
     void failed(const std::string& path, SaveResult) override { events.push_back("failed " + path); }
-    void progress(int done, int total) override {
+    void notMade(const std::string& path, std::string_view) override { events.push_back("not made " + path); }
+    void progress(long long done, long long total) override {
         events.push_back("progress " + std::to_string(done) + "/" + std::to_string(total));
     }
     std::vector<std::string> events;
 };
 
-class RunPlanTest : public ::testing::Test {
+class RunTest : public ::testing::Test {
 protected:
     void SetUp() override {
         char pattern[] = "/tmp/tavimor-plan-XXXXXX";
@@ -47,9 +51,9 @@ protected:
     std::string dir_;
 };
 
-TEST_F(RunPlanTest, NamesCountDownPaddedAndEveryFormatFollowsItsRock) {
-    RunPlan plan{.seed = 8, .count = 11, .spike = 3, .stem = "R", .formats = {Format::Stl, Format::Obj},
-                 .directory = dir_};
+TEST_F(RunTest, NamesCountDownPaddedAndEveryFormatFollowsItsRock) {
+    RunSettings plan{.count = 11, .spike = 3, .seed = 8, .stem = "R", .formats = {&stlFormat(), &objFormat()},
+                     .directory = dir_};
     EXPECT_EQ(rockName(plan, 10), "R10");
     EXPECT_EQ(rockName(plan, 0), "R00");
     RecordingReport report;
@@ -63,7 +67,7 @@ TEST_F(RunPlanTest, NamesCountDownPaddedAndEveryFormatFollowsItsRock) {
     EXPECT_EQ(report.events[6], "progress 1/11");
     EXPECT_EQ(report.events.back(), "progress 11/11");
     // One generator for the run: rock 9 continues where rock 10 stopped.
-    plan.formats = {Format::Cob};
+    plan.formats = {&cobFormat()};
     plan.count = 2;
     RecordingReport again;
     ASSERT_EQ(writeRun(plan, again), kExitSuccess);
@@ -74,9 +78,9 @@ TEST_F(RunPlanTest, NamesCountDownPaddedAndEveryFormatFollowsItsRock) {
     EXPECT_EQ(read("R0.COB"), cobFile(zero, 0));
 }
 
-TEST_F(RunPlanTest, AFileThatCannotBeWrittenEndsTheRunThere) {
+TEST_F(RunTest, AFileThatCannotBeWrittenEndsTheRunThere) {
     ASSERT_EQ(mkdir((dir_ + "/R1.COB").c_str(), 0755), 0);
-    RunPlan plan{.seed = 1, .count = 3, .stem = "R", .directory = dir_};
+    RunSettings plan{.count = 3, .seed = 1, .stem = "R", .directory = dir_};
     RecordingReport report;
     EXPECT_EQ(writeRun(plan, report), kExitFailure);
     EXPECT_EQ(report.events, (std::vector<std::string>{"writing " + dir_ + "/R2.COB", "named " + dir_ + "/R2.COB",
@@ -88,19 +92,20 @@ TEST_F(RunPlanTest, AFileThatCannotBeWrittenEndsTheRunThere) {
 }  // namespace
 }  // namespace tavimor
 
-#include "app/rock_maker.h"
+#include "app/rock_sequence.h"
+#include "geometry/normals.h"
 
 namespace tavimor {
 namespace {
 
-TEST(RockMaker, MakesTheRocksOfTheRunInOrderAheadOrNot) {
+TEST(RockSequence, MakesTheRocksOfTheRunInOrderAheadOrNot) {
     // Detail 2 and more is made one rock ahead on a thread of its own;
     // detail 1 in turn. Either way the rocks are those made one by one.
     for (const int detail : {1, 3}) {
-        const RunPlan plan{.seed = 4, .count = 5, .spike = 8, .scale = {1, 2, 3}, .detail = detail, .smooth = true,
-                           .lod = true};
+        const RunSettings plan{.count = 5, .spike = 8, .seed = 4, .scale = {1, 2, 3}, .detail = detail, .smooth = true,
+                               .lod = true};
         const DetailLevels levels = buildDetailLevels(detail);
-        RockMaker maker(plan, levels, detail + 1);
+        RockSequence maker(plan, levels, {detail + 1, true});
         Lcg generator{4};
         for (int n = 4; n >= 0; --n) {
             const MadeRock& rock = maker.next();

@@ -1,4 +1,5 @@
-#include "geometry/detail.h"
+#include "geometry/detailed_rock.h"
+#include "geometry/normals.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,255 @@
+#include "app/run.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "app/rock_sequence.h"
+#include "app/run_names.h"
+#include "picture/contact_sheet.h"
+#include "system/exit_status.h"
+#include "system/file_names.h"
+#include "system/standard_streams.h"
+
+namespace tavimor {
+namespace {
+
+// How one file went; false when the run ends here: at a file that failed,
+// or once what the run prints can no longer be written.
+bool saved(RunReport& report, const std::string& path, SaveResult result) {
+    if (result != SaveResult::Saved) {
+        report.failed(path, result);
+        return false;
+    }
+    return outputFailure().empty();
+}
+
+// A file made whole in memory, then saved.
+bool saveMade(RunReport& report, const std::string& path, const std::string& bytes) {
+    report.writing(path);
+    return saved(report, path, saveFile(path, bytes, report.doneLine(path)));
+}
+
+// The format writers of one detail level, in the order of the formats.
+using LevelWriters = std::vector<std::unique_ptr<LevelWriter>>;
+
+LevelWriters writersFor(const RunSettings& settings, const LevelMesh& level) {
+    LevelWriters writers;
+    for (const Format* format : settings.formats) writers.push_back(format->writerFor(level, {settings.smooth}));
+    return writers;
+}
+
+// Level k of a made rock (detail - k), as the formats take it.
+RockMesh meshOf(const MadeRock& rock, std::size_t k, bool smooth) {
+    return RockMesh{.positions = rock.positions,
+                    .normals = smooth ? std::span<const Position>(rock.normals[k]) : std::span<const Position>(),
+                    .name = "Rock" + std::to_string(rock.number),
+                    .number = rock.number,
+                    .extent = &rock.extents[k]};
+}
+
+// Level k of a rock in every format; false when the run ends here.
+bool writeRockLevel(const RunSettings& settings, const LevelWriters& writers, const MadeRock& rock, int k,
+                    RunReport& report) {
+    const RockMesh mesh = meshOf(rock, static_cast<std::size_t>(k), settings.smooth);
+    const std::string base = levelName(settings, rock.number, k);
+    // One format at a time: a finely detailed rock's files are large.
+    for (std::size_t f = 0; f < writers.size(); ++f) {
+        const std::optional<std::vector<FormatFile>> files = writers[f]->rockFiles(mesh, base);
+        if (!files) {
+            const Format& format = *settings.formats[f];
+            report.notMade(joinPath(settings.directory, base + std::string(format.extension())), format.tooLarge());
+            return false;
+        }
+        for (const FormatFile& file : *files) {
+            if (!saveMade(report, joinPath(settings.directory, base + file.suffix), file.bytes)) return false;
+        }
+    }
+    return true;
+}
+
+// Every rock in files of its own, from count - 1 down to 0; reach becomes
+// the farthest any rock's position lies from its centre.
+int writeEachRock(const RunSettings& settings, const DetailLevels& levels, RunReport& report, double& reach) {
+    const int levelsWritten = settings.lod ? settings.detail + 1 : 1;
+    std::vector<LevelWriters> writers;  // [k] for detail - k
+    for (int k = 0; k < levelsWritten; ++k) {
+        writers.push_back(writersFor(settings, levels.levels[static_cast<std::size_t>(settings.detail - k)]));
+    }
+    RockSequence rocks(settings, levels, {levelsWritten, settings.smooth});
+    for (int i = 0; i < settings.count; ++i) {
+        const MadeRock& rock = rocks.next();
+        reach = std::max(reach, rock.extents[0].reach);
+        for (int k = 0; k < levelsWritten; ++k) {
+            if (!writeRockLevel(settings, writers[static_cast<std::size_t>(k)], rock, k, report)) return kExitFailure;
+        }
+        report.progress(i + 1, settings.count);
+    }
+    return kExitSuccess;
+}
+
+// Where each rock of a packed run stands: a square grid on the ground,
+// centred on the origin, its cells wide and deep enough that no two rocks'
+// bounding boxes overlap, with a tenth more for a gap.
+class Grid {
+public:
+    void include(const Extent& rock) {
+        low_ = {std::min(low_.x, rock.low.x), std::min(low_.y, rock.low.y), 0};
+        high_ = {std::max(high_.x, rock.high.x), std::max(high_.y, rock.high.y), 0};
+    }
+    Position offsetOf(int index, int count) const {
+        const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(count))));
+        const int rows = (count + columns - 1) / columns;
+        const double width = (high_.x - low_.x) * 1.1, depth = (high_.y - low_.y) * 1.1;
+        return {(index % columns - (columns - 1) / 2.0) * width, ((rows - 1) / 2.0 - index / columns) * depth, 0};
+    }
+
+private:
+    Position low_ = {HUGE_VAL, HUGE_VAL, 0};
+    Position high_ = {-HUGE_VAL, -HUGE_VAL, 0};
+};
+
+// What a packed run knows of its rocks before it writes them: the ground
+// they take, how far they reach and, for heads that list every rock, each
+// one's extent.
+struct PackPlan {
+    Grid grid;
+    double reach = 0;
+    std::vector<Extent> extents;
+};
+
+PackPlan measurePack(const RunSettings& settings, const DetailLevels& levels, bool keepExtents) {
+    PackPlan plan;
+    RockSequence rocks(settings, levels, {});
+    for (int i = 0; i < settings.count; ++i) {
+        const Extent& extent = rocks.next().extents[0];
+        plan.grid.include(extent);
+        plan.reach = std::max(plan.reach, extent.reach);
+        if (keepExtents) plan.extents.push_back(extent);
+    }
+    return plan;
+}
+
+// The progress of a packed run: a step is a rock written into one file.
+struct PackProgress {
+    long long done = 0;
+    long long total = 0;
+};
+
+// A file's pieces, gathered and written a few hundred kilobytes at a time.
+class PieceWriter {
+public:
+    explicit PieceWriter(ReplacingFile& file) : file_(file) {}
+    std::string& buffer() { return buffer_; }
+    void written() {
+        if (buffer_.size() >= kWriteAt) flush();
+    }
+    void flush() {
+        file_.write(buffer_);
+        buffer_.clear();
+    }
+
+private:
+    static constexpr std::size_t kWriteAt = 1 << 18;
+    ReplacingFile& file_;
+    std::string buffer_;
+};
+
+// One pass of a packed file over its rocks, each placed on the grid.
+void writePackPass(const RunSettings& settings, const DetailLevels& levels, const LevelWriter& writer,
+                   const PackPlan& plan, int pass, PieceWriter& out, RunReport& report, PackProgress& progress) {
+    if (!writer.passUsesRocks(pass)) {
+        for (int i = 0; i < settings.count; ++i) {
+            writer.appendPackPiece(out.buffer(), pass, RockMesh{}, static_cast<std::uint64_t>(i));
+            out.written();
+        }
+        return;
+    }
+    RockSequence rocks(settings, levels, {1, settings.smooth});
+    for (int i = 0; i < settings.count; ++i) {
+        const MadeRock& rock = rocks.next();
+        RockMesh mesh = meshOf(rock, 0, settings.smooth);
+        mesh.name = rockName(settings, rock.number);
+        mesh.offset = plan.grid.offsetOf(i, settings.count);
+        writer.appendPackPiece(out.buffer(), pass, mesh, static_cast<std::uint64_t>(i));
+        out.written();
+        report.progress(++progress.done, progress.total);
+    }
+}
+
+// Every rock in one file of the format, STEM.<ext>, then the files beside
+// it; false when the run ends here.
+bool writePackFile(const RunSettings& settings, const DetailLevels& levels, const Format& format,
+                   const LevelWriter& writer, const PackPlan& plan, RunReport& report, PackProgress& progress) {
+    const std::string path = joinPath(settings.directory, settings.stem + std::string(format.extension()));
+    report.writing(path);
+    ReplacingFile file(path);
+    const PackContents contents{settings.stem, static_cast<std::uint64_t>(settings.count), [&](std::uint64_t i) {
+                                    const int index = static_cast<int>(i);
+                                    return PackedRock{rockName(settings, settings.count - 1 - index),
+                                                      plan.extents[i], plan.grid.offsetOf(index, settings.count)};
+                                }};
+    if (!writer.writePackHead(contents, [&](std::string_view bytes) { file.write(bytes); })) {
+        report.notMade(path, format.tooLarge());
+        return false;
+    }
+    PieceWriter pieces(file);
+    for (int pass = 0; pass < writer.packPasses() && file.state() == SaveResult::Saved; ++pass) {
+        writePackPass(settings, levels, writer, plan, pass, pieces, report, progress);
+    }
+    pieces.flush();
+    if (!saved(report, path, file.commit(report.doneLine(path)))) return false;
+    for (const FormatFile& companion : writer.packCompanions(settings.stem)) {
+        if (!saveMade(report, joinPath(settings.directory, settings.stem + companion.suffix), companion.bytes)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int writePacked(const RunSettings& settings, const DetailLevels& levels, RunReport& report, double& reach) {
+    const LevelWriters writers = writersFor(settings, levels.levels.back());
+    const bool listsRocks =
+        std::any_of(writers.begin(), writers.end(), [](const auto& writer) { return writer->headListsRocks(); });
+    const PackPlan plan = measurePack(settings, levels, listsRocks);
+    reach = plan.reach;
+    // Progress counts over the whole run: every rock once in every file.
+    PackProgress progress{0, static_cast<long long>(settings.count) * static_cast<long long>(writers.size())};
+    for (std::size_t f = 0; f < writers.size(); ++f) {
+        if (!writePackFile(settings, levels, *settings.formats[f], *writers[f], plan, report, progress)) {
+            return kExitFailure;
+        }
+    }
+    return kExitSuccess;
+}
+
+// The contact sheet: every rock made again and drawn at the run's finest
+// detail, at one scale for all, once every rock's files are written.
+int writePreview(const RunSettings& settings, const DetailLevels& levels, double reach, RunReport& report) {
+    ContactSheet sheet(settings.count, settings.previewSize, reach);
+    RockSequence rocks(settings, levels, {1, settings.smooth});
+    for (int i = 0; i < settings.count; ++i) {
+        const MadeRock& rock = rocks.next();
+        sheet.draw(i, levels.levels.back(), rock.positions,
+                   settings.smooth ? std::span<const Position>(rock.normals[0]) : std::span<const Position>());
+    }
+    const std::optional<std::string> png = sheet.png();
+    if (!png) {
+        report.notMade(settings.preview, "the PNG encoder failed");
+        return kExitFailure;
+    }
+    return saveMade(report, settings.preview, *png) ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace
+
+int writeRun(const RunSettings& settings, RunReport& report) {
+    const DetailLevels levels = buildDetailLevels(settings.detail);
+    double reach = 0;
+    const int status = settings.pack ? writePacked(settings, levels, report, reach)
+                                     : writeEachRock(settings, levels, report, reach);
+    if (status != kExitSuccess || settings.preview.empty()) return status;
+    return writePreview(settings, levels, reach, report);
+}
+
+}  // namespace tavimor

@@ -1,0 +1,38 @@
+#include "app/run_names.h"
+
+#include "system/file_names.h"
+
+namespace tavimor {
+namespace {
+
+int digitsOf(int n) {
+    int digits = 1;
+    for (; n >= 10; n /= 10) ++digits;
+    return digits;
+}
+
+}  // namespace
+
+std::string rockName(const RunSettings& settings, int n) {
+    std::string number = std::to_string(n);
+    const auto width = static_cast<std::size_t>(digitsOf(settings.count - 1));
+    if (number.size() < width) number.insert(0, width - number.size(), '0');
+    return settings.stem + number;
+}
+
+std::string levelName(const RunSettings& settings, int n, int k) {
+    return settings.lod ? rockName(settings, n) + "_LOD" + std::to_string(k) : rockName(settings, n);
+}
+
+std::string firstWindowsDeviceName(const RunSettings& settings) {
+    if (settings.pack) return isWindowsDeviceName(settings.stem) ? settings.stem : std::string();
+    // Levels of detail end in _LOD<k>; device names end in one digit at
+    // most: only runs of ten rocks or fewer can make one.
+    for (int n = settings.count - 1; n >= 0 && settings.count <= 10 && !settings.lod; --n) {
+        const std::string name = rockName(settings, n);
+        if (isWindowsDeviceName(name)) return name;
+    }
+    return {};
+}
+
+}  // namespace tavimor

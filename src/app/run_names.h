@@ -1,0 +1,24 @@
+#pragma once
+
+// The names of a run's files.
+
+#include <string>
+
+#include "app/run_settings.h"
+
+namespace tavimor {
+
+// The file name of rock n, without directory or extension: the stem and n,
+// padded with zeros to the width of count - 1.
+std::string rockName(const RunSettings& settings, int n);
+
+// The base name of level k of rock n's files: its name, or with levels of
+// detail its name and _LOD<k>.
+std::string levelName(const RunSettings& settings, int n, int k);
+
+// The first name of the run's files that Windows takes for a device (COM1
+// for the stem COM: COM1.COB is the serial port; CON for a packed CON.glb),
+// or "" when there is none.
+std::string firstWindowsDeviceName(const RunSettings& settings);
+
+}  // namespace tavimor

@@ -1,0 +1,46 @@
+#pragma once
+
+// What a run makes: the one description both modes fill in, the dialogue
+// from its three answers and a scripted run from the command line. The
+// values here are the defaults, and the help text shows them.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "formats/format.h"
+#include "geometry/rock.h"
+
+namespace tavimor {
+
+struct RunSettings {
+    int count = 1;
+    int spike = 5;
+    // None until the run starts: then the clock's, in seconds.
+    std::optional<std::uint32_t> seed = std::nullopt;
+    // Rock n is STEM<n>.<ext>, with n padded with zeros to the width of
+    // count - 1.
+    std::string stem = "ROCK";
+    std::vector<const Format*> formats = {&cobFormat()};
+    Scale scale = {};
+    // Where the files go; empty for the current directory.
+    std::string directory = {};
+    // Names and the seed are not printed, only errors.
+    bool quiet = false;
+    // Each level splits every triangle into four.
+    int detail = 0;
+    // One normal per position, shared by the faces around it.
+    bool smooth = false;
+    // Every rock at detail, detail - 1, ..., 0, as STEM<n>_LOD0 (the
+    // finest) to STEM<n>_LOD<detail>.
+    bool lod = false;
+    // Every rock in one file per format, STEM.<ext>, on a grid on the
+    // ground.
+    bool pack = false;
+    // A contact sheet of every rock, written after the rocks; empty: none.
+    std::string preview = {};
+    int previewSize = 256;
+};
+
+}  // namespace tavimor

@@ -1,0 +1,150 @@
+#pragma once
+
+// File formats: a rock in, the bytes of its files out. Each format is one
+// writer in a file of its own, which says what it is (its name, its files'
+// endings, what it takes and how much it can hold) and makes its bytes.
+// Nothing here opens, writes or names a file on disk.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "geometry/extent.h"
+#include "geometry/rock.h"
+#include "geometry/subdivision.h"
+
+namespace tavimor {
+
+// One rock as a format writes it: the rock's positions (Z-up, the level's
+// count of them at least), and one normal per position for smooth shading
+// (none: flat).
+struct RockMesh {
+    std::span<const Position> positions = {};
+    std::span<const Position> normals = {};
+    // The object's name in the file, and the rock's number.
+    std::string name = {};
+    int number = 0;
+    // Where the rock stands in a file of many (Z-up); zero in a file of its own.
+    Position offset = {0, 0, 0};
+    // The extent of the level's positions, where it is known already.
+    const Extent* extent = nullptr;
+};
+
+// A file a format makes: how its name goes on after the rock's (or the
+// pack's) base name, and its bytes.
+struct FormatFile {
+    std::string suffix;
+    std::string bytes;
+};
+
+// What a packed file's head needs to know of its rocks.
+struct PackedRock {
+    std::string name;
+    Extent extent;
+    Position offset;
+};
+struct PackContents {
+    // The file's base name, without its ending: the stem.
+    std::string base;
+    std::uint64_t rocks = 0;
+    // Rock index's entry, for heads that list every rock.
+    std::function<PackedRock(std::uint64_t index)> rock;
+};
+
+// Receives a file's bytes a piece at a time.
+using ByteSink = std::function<void(std::string_view bytes)>;
+
+// A format's writer for one detail level of a run: what every rock of the
+// level shares is worked out once, when it is made.
+class LevelWriter {
+public:
+    virtual ~LevelWriter() = default;
+
+    // The files of one rock, named base + suffix: its own file first. None
+    // when the format cannot hold the rock.
+    virtual std::optional<std::vector<FormatFile>> rockFiles(const RockMesh& rock, std::string_view base) const = 0;
+
+    // A file of many rocks is a head, then a piece of every rock for each of
+    // the format's passes over the rocks, in the order written.
+    virtual int packPasses() const { return 1; }
+    // Whether a pass's pieces need the rocks' positions.
+    virtual bool passUsesRocks(int pass) const {
+        (void)pass;
+        return true;
+    }
+    // Whether the head lists every rock (PackContents::rock).
+    virtual bool headListsRocks() const { return false; }
+    // Writes the head; false when the format cannot hold the pack (a format
+    // that holds one rock a file makes no head).
+    virtual bool writePackHead(const PackContents& pack, const ByteSink& put) const {
+        (void)pack;
+        (void)put;
+        return false;
+    }
+    // Rock index's piece of a pass, placed at its offset.
+    virtual void appendPackPiece(std::string& out, int pass, const RockMesh& rock, std::uint64_t index) const {
+        (void)out;
+        (void)pass;
+        (void)rock;
+        (void)index;
+    }
+    // Files that go beside the packed file, once it is written.
+    virtual std::vector<FormatFile> packCompanions(std::string_view base) const {
+        (void)base;
+        return {};
+    }
+};
+
+// What every rock of a run has in common as a writer sees it.
+struct WriterSettings {
+    // Smooth shading: every rock comes with its normals.
+    bool normals = false;
+};
+
+// Why a format does not take a feature; empty where it does.
+struct FormatRefusals {
+    std::string_view detail;
+    std::string_view normals;
+    std::string_view pack;
+};
+
+// How many rocks a packed file can hold at most, and why no more.
+struct PackLimit {
+    std::uint64_t rocks = UINT64_MAX;
+    std::string_view why = {};
+};
+
+class Format {
+public:
+    virtual ~Format() = default;
+    // As the command line names it.
+    virtual std::string_view name() const = 0;
+    // The ending of a rock's own file, with its point.
+    virtual std::string_view extension() const = 0;
+    // How the names of the files beside it end (".mtl"), for the checks of
+    // names made before anything is written.
+    virtual std::vector<std::string_view> companionSuffixes() const { return {}; }
+    virtual FormatRefusals refusals() const { return {}; }
+    virtual PackLimit packLimit(const LevelCounts& counts, bool normals) const {
+        (void)counts;
+        (void)normals;
+        return {};
+    }
+    // Why the format could not hold a rock or a pack, for the message.
+    virtual std::string_view tooLarge() const { return {}; }
+    virtual std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings& settings) const = 0;
+};
+
+// Every format, in the order the help lists them.
+std::span<const Format* const> allFormats();
+// The format of that name, or null.
+const Format* formatNamed(std::string_view name);
+// The dialogue's format: the ASCII Caligari object file.
+const Format& cobFormat();
+
+}  // namespace tavimor

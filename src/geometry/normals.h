@@ -1,0 +1,19 @@
+#pragma once
+
+// Smooth shading: a normal per position, shared by the faces around it.
+
+#include <span>
+#include <vector>
+
+#include "geometry/subdivision.h"
+
+namespace tavimor {
+
+// One unit normal per position of the level: the average of the normals of
+// the faces around it, each weighted by the face's angle at that corner,
+// pointing outward. Computed in single precision with + - * / and sqrt
+// only, so that every platform gets the same bits; each normal is exact as
+// a float.
+void smoothNormals(const LevelMesh& level, std::span<const Position> positions, std::vector<Position>& normals);
+
+}  // namespace tavimor
