@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/dialogue_run.h"
+#include "app/messages.h"
 #include "app/options.h"
 #include "app/scripted_run.h"
 #include "app/seed.h"
@@ -16,16 +17,34 @@
 
 namespace {
 
+// Memory that runs out ends the run with the message of the mode the
+// arguments choose.
+void reportOutOfMemory(bool scripted) {
+    if (scripted) {
+        tavimor::endOnOutOfMemory(tavimor::ReportStream::Error, tavimor::kScriptedOutOfMemory);
+    } else {
+        tavimor::endOnOutOfMemory(tavimor::ReportStream::Output, tavimor::kDialogueOutOfMemory);
+    }
+}
+
+// Libraries build constant objects before main (the option parser's
+// validators, for one), and those allocate too: the report is in place
+// before any of them.
+struct ReportBeforeMain {
+    ReportBeforeMain() { reportOutOfMemory(tavimor::startedWithArguments()); }
+};
+__attribute__((init_priority(101))) const ReportBeforeMain reportBeforeMain;
+
 // With no arguments: the classic dialogue at the console.
 int runAtTheConsole(std::uint32_t seed) {
-    tavimor::endOnOutOfMemory(tavimor::ReportStream::Output);
+    reportOutOfMemory(false);
     tavimor::TerminalConsole console;
     return tavimor::runDialogue(console, seed);
 }
 
 // With arguments: no dialogue, no keys read.
 int runFromTheCommandLine(const std::vector<std::string>& arguments, std::uint32_t clockSeed) {
-    tavimor::endOnOutOfMemory(tavimor::ReportStream::Error);
+    reportOutOfMemory(true);
     const tavimor::CommandLine command = tavimor::parseCommandLine(arguments);
     switch (command.action) {
         case tavimor::CommandLine::Action::Print:

@@ -20,6 +20,11 @@ constexpr std::string_view saveFailureMessage(SaveResult result) {
     return {};
 }
 
+// Memory ran out: the dialogue's message, bells around it and no line end,
+// and a scripted run's line on standard error.
+inline constexpr std::string_view kDialogueOutOfMemory = "\aOut of memory. Aborting.\a";
+inline constexpr std::string_view kScriptedOutOfMemory = "tavimor: out of memory\n";
+
 // The message for a file its format cannot hold, or that could not be
 // encoded: what keeps it from being made.
 inline std::string notMadeMessage(std::string_view why) { return "cannot be made: " + std::string(why); }

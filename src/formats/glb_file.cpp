@@ -244,6 +244,8 @@ void putU32(std::string& out, std::uint32_t v) { ByteWriter(out, 4).u32(v); }
 // file would pass glTF's 4 GiB.
 bool writeHead(const BlockLayout& b, std::uint64_t count, const std::function<GlbRock(std::uint64_t)>& rockAt,
                const ByteSink& put) {
+    // Too large already without its JSON: no need to count it.
+    if (b.size * count > kMostFileBytes) return false;
     std::uint64_t json;
     {
         JsonText counter(nullptr);

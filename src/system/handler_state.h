@@ -5,6 +5,8 @@
 
 #include <string_view>
 
+#include "system/platform.h"
+
 namespace tavimor {
 
 // The temporary file at path may exist: a terminating signal removes it.
@@ -27,6 +29,14 @@ void letCommittedOutputOut();
 // renamed into place, lets its name out), and writes out what standard
 // output holds. Safe in a signal handler.
 void cleanUpBeforeTheEnd();
+
+// Ends the program from any thread, with message (static text) on stream
+// and the status: the clean-up above, then the message, as a terminating
+// signal would, but on the program's own thread, with every other thread
+// kept from the shared state: on POSIX another thread hands the end over
+// to the program's thread by a signal and waits for it; on Windows the
+// lock the handlers share is taken for good. Safe where memory has run out.
+[[noreturn]] void endTheProgram(platform::Stream stream, std::string_view message, int status);
 
 // Gives the terminal back (before a stop) and takes raw mode again (after
 // it). Safe in a signal handler.

@@ -1,8 +1,12 @@
 #pragma once
 
 // Process services: what happens when the program is signalled, stopped or
-// ended from outside. The handlers share the terminal's hooks and the file
-// being written; nothing else in the program is global.
+// ended from outside. The handlers share the terminal's hooks, the file
+// being written, what standard output holds and an end handed over by
+// another thread. Beyond what they need, the program keeps as globals only
+// what the process has once: standard output's state (its first failure,
+// whether it is a terminal), the report for running out of memory, and the
+// thread and arguments it started with.
 
 #ifndef _WIN32
 #include <csignal>

@@ -1,3 +1,6 @@
+#include <pthread.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -9,13 +12,37 @@ namespace tavimor {
 namespace {
 
 constexpr int kTerminatingSignals[] = {SIGTERM, SIGHUP, SIGQUIT, SIGINT};
+// What another thread sends the program's thread to hand it the end. Its
+// default action is to do nothing, and the handler does nothing unless an
+// end was handed over.
+constexpr int kHandOverSignal = SIGURG;
 
 sigset_t handledSignals() {
     sigset_t set;
     sigemptyset(&set);
     for (const int sig : kTerminatingSignals) sigaddset(&set, sig);
     sigaddset(&set, SIGTSTP);
+    sigaddset(&set, kHandOverSignal);
     return set;
+}
+
+// The thread that runs main, once main has started (before it, no other
+// thread runs), and the end another thread handed it.
+pthread_t programsThread;
+bool programsThreadKnown = false;
+struct HandedOverEnd {
+    volatile std::sig_atomic_t asked = 0;
+    platform::Stream stream = platform::Stream::Error;
+    const char* message = nullptr;
+    std::size_t length = 0;
+    int status = 0;
+};
+HandedOverEnd handedOver;
+
+[[noreturn]] void endHere(platform::Stream stream, std::string_view message, int status) {
+    cleanUpBeforeTheEnd();
+    platform::writeToStream(stream, message);
+    platform::exitNow(status);
 }
 
 // Lets the signal take its default action now (ending or stopping the
@@ -57,6 +84,11 @@ extern "C" void onStopSignal(int sig) {
     errno = savedErrno;
 }
 
+extern "C" void onHandOver(int) {
+    if (handedOver.asked == 0) return;
+    endHere(handedOver.stream, std::string_view(handedOver.message, handedOver.length), handedOver.status);
+}
+
 void installUnlessIgnored(int sig, void (*handler)(int), int flags) {
     struct sigaction current;
     if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) return;
@@ -66,6 +98,9 @@ void installUnlessIgnored(int sig, void (*handler)(int), int flags) {
 }  // namespace
 
 void installSignalHandlers() {
+    programsThread = pthread_self();
+    programsThreadKnown = true;
+    install(kHandOverSignal, onHandOver, SA_RESTART);
     for (const int sig : kTerminatingSignals) installUnlessIgnored(sig, onTerminatingSignal, SA_RESTART);
     installUnlessIgnored(SIGTSTP, onStopSignal, 0);
     std::signal(SIGXFSZ, SIG_IGN);
@@ -77,6 +112,28 @@ SignalBlock::SignalBlock() {
 }
 
 SignalBlock::~SignalBlock() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+
+void endTheProgram(platform::Stream stream, std::string_view message, int status) {
+    // No handler may begin its own clean-up on top of this one.
+    sigset_t all;
+    sigfillset(&all);
+    if (!programsThreadKnown || pthread_equal(pthread_self(), programsThread)) {
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        endHere(stream, message, status);
+    }
+    // Another thread: the program's thread owns the terminal, standard
+    // output and the file being written, and may be changing them now. It
+    // takes the end over at the next moment its handlers may run, when no
+    // change is half made; this thread waits to be ended with it.
+    handedOver.stream = stream;
+    handedOver.message = message.data();
+    handedOver.length = message.size();
+    handedOver.status = status;
+    handedOver.asked = 1;
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    pthread_kill(programsThread, kHandOverSignal);
+    for (;;) pause();
+}
 
 // A handler interrupts the program: nothing to hold it off from.
 HandlerExclusion::HandlerExclusion() = default;

@@ -9,6 +9,18 @@ namespace {
 // Windows runs the console control handler on a thread of its own: every
 // change of shared state is made under this lock.
 SRWLOCK lock = SRWLOCK_INIT;
+// Whether this thread holds it: an end that comes while it does (memory
+// running out inside a change) must not wait for itself.
+thread_local bool holdingLock = false;
+
+void takeLock() {
+    AcquireSRWLockExclusive(&lock);
+    holdingLock = true;
+}
+void releaseLock() {
+    holdingLock = false;
+    ReleaseSRWLockExclusive(&lock);
+}
 
 // Ctrl+C or Ctrl+Break while no key is awaited, or the console window
 // closing: give the console back and remove an incomplete file, then let
@@ -24,11 +36,20 @@ BOOL WINAPI onControl(DWORD) {
 
 void installSignalHandlers() { SetConsoleCtrlHandler(onControl, TRUE); }
 
-SignalBlock::SignalBlock() { AcquireSRWLockExclusive(&lock); }
+void endTheProgram(platform::Stream stream, std::string_view message, int status) {
+    // Held for good: no other thread changes what the clean-up reads, and
+    // the control handler, should it come, waits for the end.
+    if (!holdingLock) takeLock();
+    cleanUpBeforeTheEnd();
+    platform::writeToStream(stream, message);
+    platform::exitNow(status);
+}
 
-SignalBlock::~SignalBlock() { ReleaseSRWLockExclusive(&lock); }
+SignalBlock::SignalBlock() { takeLock(); }
 
-HandlerExclusion::HandlerExclusion() { AcquireSRWLockExclusive(&lock); }
-HandlerExclusion::~HandlerExclusion() { ReleaseSRWLockExclusive(&lock); }
+SignalBlock::~SignalBlock() { releaseLock(); }
+
+HandlerExclusion::HandlerExclusion() { takeLock(); }
+HandlerExclusion::~HandlerExclusion() { releaseLock(); }
 
 }  // namespace tavimor

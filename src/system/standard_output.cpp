@@ -100,6 +100,8 @@ void putError(std::string_view text) {
 
 std::vector<std::string> commandLineArguments(int argc, char** argv) { return platform::arguments(argc, argv); }
 
+bool startedWithArguments() { return platform::startedWithArguments(); }
+
 bool standardErrorIsTerminal() { return platform::isTerminal(platform::Stream::Error); }
 
 bool outputSharesErrorsTerminal() { return platform::sameTerminal(); }

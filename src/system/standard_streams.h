@@ -19,6 +19,10 @@ void prepareStandardStreams();
 // typed, in UTF-16, not through the ANSI code page).
 std::vector<std::string> commandLineArguments(int argc, char** argv);
 
+// Whether the program was started with arguments; known before main, for
+// what runs before it.
+bool startedWithArguments();
+
 bool standardErrorIsTerminal();
 // True when standard output and standard error reach the same terminal.
 bool outputSharesErrorsTerminal();

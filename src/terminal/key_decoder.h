@@ -27,8 +27,9 @@ struct KeyDecoderState {
     bool dropping = false;
 };
 
-// Decodes the first key in bytes (which must not be empty), as sent by
-// xterm-compatible terminals, tmux and screen, rxvt and the Linux console.
+// Decodes the first key in bytes, as sent by xterm-compatible terminals,
+// tmux and screen, rxvt and the Linux console. Empty bytes hold no key:
+// more are needed, or, at the end, nothing is consumed.
 //
 // While atEnd is false, a prefix that may still grow into a longer key (an
 // ESC, an unfinished escape sequence or UTF-8 character) asks for more

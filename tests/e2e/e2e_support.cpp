@@ -151,6 +151,8 @@ CommandResult runTavimor(const std::vector<std::string>& args, const std::string
 
 std::string tavimorPath() { return TAVIMOR_BINARY; }
 
+std::string failBesideLibrary() { return TAVIMOR_FAIL_BESIDE; }
+
 Background::Background(const std::vector<std::string>& args, const std::string& dir) {
     pid_ = fork();
     if (pid_ == 0) {

@@ -80,6 +80,9 @@ CommandResult runCommand(const std::vector<std::string>& args, const std::string
 CommandResult runTavimor(const std::vector<std::string>& args, const std::string& dir);
 // The path of the program under test.
 std::string tavimorPath();
+// A library to preload that makes malloc fail on every thread but the
+// program's own after TAVIMOR_TEST_ALLOCATIONS allocations there.
+std::string failBesideLibrary();
 
 // A command started in the background without a terminal, standard input
 // from /dev/null, standard output and error into files of its own.

@@ -15,6 +15,20 @@
 namespace tavimor::e2e {
 namespace {
 
+// The run ended with status 0 after showing the banner and the answers
+// (screen is what follows the name prompt), wrote the rocks of one second
+// and gave the terminal back as it was found.
+void expectAnsweredRun(ProgramRun& run, const std::string& answers, const std::string& screen, const std::string& stem,
+                       int extraRocks, int spike) {
+    const Ending e = run.end();
+    EXPECT_FALSE(e.signaled);
+    EXPECT_EQ(e.value, 0);
+    EXPECT_EQ(run.session.output(), kBanner + kFirstPrompt + answers.substr(0, 1) + "\r\n" + kSecondPrompt +
+                                        answers.substr(1, 1) + "\r\n" + kNamePrompt + screen);
+    EXPECT_TRUE(rocksFromOneSecond(run.dir, stem, extraRocks, 0, spike, run.started, run.ended));
+    EXPECT_TRUE(run.terminalAsFound());
+}
+
 TEST(EndToEnd, TypicalRun) {
     ProgramRun run;
     // An old file of the same name is replaced in full.
@@ -24,13 +38,7 @@ TEST(EndToEnd, TypicalRun) {
     EXPECT_EQ(run.session.terminalMode().c_oflag, run.found.c_oflag);
     answer(run, kSecondPrompt, "5");
     answer(run, kNamePrompt, "stone\r");
-    const Ending e = run.end();
-    EXPECT_FALSE(e.signaled);
-    EXPECT_EQ(e.value, 0);
-    EXPECT_EQ(run.session.output(), kBanner + kFirstPrompt + "2\r\n" + kSecondPrompt + "5\r\n" + kNamePrompt +
-                                        "STONE\r\nSTONE2.COB\r\nSTONE1.COB\r\nSTONE0.COB\r\n");
-    EXPECT_TRUE(rocksFromOneSecond(run.dir, "STONE", 2, 0, 5, run.started, run.ended));
-    EXPECT_TRUE(run.terminalAsFound());
+    expectAnsweredRun(run, "25", "STONE\r\nSTONE2.COB\r\nSTONE1.COB\r\nSTONE0.COB\r\n", "STONE", 2, 5);
 }
 
 TEST(EndToEnd, QuitKeysAtEitherDigitQuestion) {
@@ -65,12 +73,7 @@ TEST(EndToEnd, KeysTypedAheadInOneBurstAreAllUsed) {
     // Backspace (DEL) and arrows mixed in; the seventh character ends the
     // entry and the keys after it are never used.
     answer(run, kFirstPrompt, "09x\x7f" "abcdefgh\x1b[A");
-    const Ending e = run.end();
-    EXPECT_EQ(e.value, 0);
-    EXPECT_EQ(run.session.output(), kBanner + kFirstPrompt + "0\r\n" + kSecondPrompt + "9\r\n" + kNamePrompt +
-                                        "X\b \bABCDEFG\r\nABCDEFG0.COB\r\n");
-    EXPECT_TRUE(rocksFromOneSecond(run.dir, "ABCDEFG", 0, 0, 9, run.started, run.ended));
-    EXPECT_TRUE(run.terminalAsFound());
+    expectAnsweredRun(run, "09", "X\b \bABCDEFG\r\nABCDEFG0.COB\r\n", "ABCDEFG", 0, 9);
 }
 
 TEST(EndToEnd, EmptyStemGivesDigitOnlyNames) {

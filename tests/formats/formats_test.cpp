@@ -170,5 +170,14 @@ TEST(Glb, ContainerHeaderAndChunks) {
     EXPECT_EQ(glbFile(levelZero(), rockOf(5, 9).mesh()), glb) << "the same rock must give the same bytes";
 }
 
+TEST(Glb, APackPastFourGibibytesIsRefusedWithNothingWritten) {
+    const std::unique_ptr<LevelWriter> writer = glbFormat().writerFor(levelZero(), {});
+    std::string written;
+    const PackContents pack{"R", 2000000, [](std::uint64_t) { return PackedRock{"R", {}, {}}; }};
+    EXPECT_FALSE(writer->writePackHead(pack, [&](std::string_view bytes) { written.append(bytes); }));
+    EXPECT_TRUE(written.empty());
+    EXPECT_FALSE(glbFormat().tooLarge().empty());
+}
+
 }  // namespace
 }  // namespace tavimor
