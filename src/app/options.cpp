@@ -190,10 +190,10 @@ void addFileOptions(CLI::App& app, RunSettings& s) {
                       for (const std::string_view entry : entriesOf("--format", what, text)) {
                           const Format* format = formatNamed(entry);
                           if (format == nullptr) reject("--format", what, entry);
-                          // Each format is written once, in the order first asked for.
-                          if (std::find(s.formats.begin(), s.formats.end(), format) == s.formats.end()) {
-                              s.formats.push_back(format);
+                          if (std::find(s.formats.begin(), s.formats.end(), format) != s.formats.end()) {
+                              reject("--format", what + ", each named once", text);
                           }
+                          s.formats.push_back(format);
                       }
                   });
     addTextOption(app, "--scale", "X[,Y,Z]",
@@ -300,8 +300,7 @@ std::string previewClash(const RunSettings& s) {
     if (s.preview.empty()) return {};
     const std::string name(fileNameOf(s.preview));
     if (isWindowsDeviceName(name)) return "--preview: takes a name that is no Windows device, not \"" + name + "\"";
-    const auto size = static_cast<std::uint64_t>(s.previewSize);
-    const std::uint64_t most = kMostSheetPixels / (size * size);
+    const std::uint64_t most = mostRocksOnASheet(s.previewSize);
     if (static_cast<std::uint64_t>(s.count) > most) {
         return "--count: takes at most " + std::to_string(most) + " with --preview-size " + std::to_string(s.previewSize) +
                " (a contact sheet holds 64 megapixels at most), not \"" + std::to_string(s.count) + "\"";
@@ -351,8 +350,12 @@ CommandLine printing(std::string text) {
 }
 
 void describeProgram(CLI::App& app) {
+    // --help and --version print and succeed whatever else is given, as
+    // long as the command line can be read: both are called for before any
+    // other option's value is looked at.
     app.set_version_flag("--version", std::string(kVersion), "Show the version and exit");
-    app.set_help_flag("-h,--help", "Show this help and exit");
+    app.set_help_flag();
+    app.add_flag_callback("-h,--help", [] { throw CLI::CallForHelp(); }, "Show this help and exit");
     app.footer(
         "Files are named STEM<n>.<ext> for n from N-1 down to 0, n zero-padded to the width of\n"
         "N-1 (ROCK79 ... ROCK00 for 80 rocks). The extensions are COB, obj (with an mtl beside\n"
@@ -401,6 +404,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     addPreviewOptions(app, c.settings);
     addOutputOptions(app, c.settings);
     if (std::optional<CommandLine> instead = readArguments(app, arguments)) return *instead;
+    if (app.count("--preview-size") > 0 && c.settings.preview.empty()) {
+        return failure("--preview-size: goes with --preview (the size of a contact sheet's tiles)");
+    }
     if (const std::string clash = clashOf(c.settings); !clash.empty()) return failure(clash);
     return c;
 }

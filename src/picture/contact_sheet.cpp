@@ -50,6 +50,13 @@ double lightOn(const Vec3& normal, const View& view) {
 
 }  // namespace
 
+std::uint64_t mostRocksOnASheet(int tileSize) {
+    const auto tile = static_cast<std::uint64_t>(tileSize) * static_cast<std::uint64_t>(tileSize);
+    // Ten tiles of the largest size fit a row; every further row takes ten.
+    static_assert(std::uint64_t{kTilesPerRow} * kLargestTile * kLargestTile <= kMostSheetPixels);
+    return kMostSheetPixels / (kTilesPerRow * tile) * kTilesPerRow;
+}
+
 ContactSheet::ContactSheet(int rocks, int tileSize, double reach)
     : tileSize_(tileSize),
       width_(std::min(rocks, kTilesPerRow) * tileSize),

@@ -20,8 +20,13 @@ namespace tavimor {
 inline constexpr int kSmallestTile = 64;
 inline constexpr int kLargestTile = 1024;
 inline constexpr int kTilesPerRow = 10;
-// A sheet holds at most this many pixels: 64 megapixels, 192 MiB of colour.
-inline constexpr std::uint64_t kMostSheetPixels = std::uint64_t{1} << 26;
+// A sheet holds at most this many pixels, 192 MB of colour: 64 megapixels.
+inline constexpr std::uint64_t kMostSheetPixels = 64000000;
+
+// The most rocks a sheet of tiles of tileSize pixels holds: full rows of
+// ten (a row of fewer rocks is as wide as the rocks in it) while the whole
+// sheet, its last row's empty tiles too, stays within kMostSheetPixels.
+std::uint64_t mostRocksOnASheet(int tileSize);
 
 class ContactSheet {
 public:

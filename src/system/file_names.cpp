@@ -37,7 +37,10 @@ bool hasExtension(std::string_view name, std::string_view extension) {
 
 std::string joinPath(std::string_view directory, std::string_view name) {
     std::string path(directory);
-    if (!path.empty() && platform::pathSeparators().find(path.back()) == std::string_view::npos) {
+    // A drive alone ("D:") is that drive's current directory: its files are
+    // "D:NAME", not in its root.
+    const bool bareDrive = platform::hasDriveLetters() && path.size() == 2 && path[1] == ':';
+    if (!path.empty() && !bareDrive && platform::pathSeparators().find(path.back()) == std::string_view::npos) {
         path += platform::pathSeparators().front();
     }
     path += name;
@@ -45,12 +48,20 @@ std::string joinPath(std::string_view directory, std::string_view name) {
 }
 
 bool isWindowsDeviceName(std::string_view name) {
-    const std::string_view base = name.substr(0, name.find('.'));
-    for (const std::string_view device : {"CON", "PRN", "AUX", "NUL"}) {
+    // Windows looks at the name before its first point, and drops the
+    // blanks at its end: "NUL .png" is NUL too.
+    std::string_view base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+    for (const std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
         if (sameLetters(base, device)) return true;
     }
-    return base.size() == 4 && (sameLetters(base.substr(0, 3), "COM") || sameLetters(base.substr(0, 3), "LPT")) &&
-           base[3] >= '0' && base[3] <= '9';
+    if (base.size() < 4 || !(sameLetters(base.substr(0, 3), "COM") || sameLetters(base.substr(0, 3), "LPT"))) {
+        return false;
+    }
+    // A digit, or a superscript one, two or three (in UTF-8).
+    const std::string_view number = base.substr(3);
+    return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" ||
+           number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
 std::string temporaryPathFor(std::string_view path) {

@@ -8,7 +8,7 @@
 namespace tavimor {
 
 // name in directory (empty: the current one), with one separator between
-// them however directory ends.
+// them however directory ends; after a bare drive (Windows: "D:"), none.
 std::string joinPath(std::string_view directory, std::string_view name);
 
 // The name part of path, after its last separator.
@@ -23,8 +23,9 @@ std::string directoryOf(std::string_view path);
 bool hasExtension(std::string_view name, std::string_view extension);
 
 // True when Windows takes a file of this name (without directory) for a
-// device: CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9, in any case, with
-// any extension.
+// device: CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0 to COM9 and LPT0 to
+// LPT9 (also with a superscript 1, 2 or 3), in any case, with any
+// extension, with blanks before the extension.
 bool isWindowsDeviceName(std::string_view name);
 
 // The hidden name beside path under which this process writes path's new

@@ -42,6 +42,8 @@ bool isDirectory(const char* path);
 std::string_view pathSeparators();
 // True where names like CON or COM1.COB open devices, not files (Windows).
 bool reservesDeviceNames();
+// True where a path may start with a drive letter and a colon (Windows).
+bool hasDriveLetters();
 unsigned long processId();
 
 enum class Stream { Output, Error };

@@ -82,6 +82,8 @@ std::string_view pathSeparators() { return "/"; }
 
 bool reservesDeviceNames() { return false; }
 
+bool hasDriveLetters() { return false; }
+
 unsigned long processId() {
     // The program never forks: its number is asked once.
     static const auto id = static_cast<unsigned long>(getpid());

@@ -92,6 +92,8 @@ std::string_view pathSeparators() { return "/\\"; }
 
 bool reservesDeviceNames() { return true; }
 
+bool hasDriveLetters() { return true; }
+
 unsigned long processId() { return GetCurrentProcessId(); }
 
 // Through the C runtime, as stdio has always written them: the console

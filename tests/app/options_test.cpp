@@ -23,7 +23,8 @@ TEST(Options, ValuesReachTheRunTyped) {
         {{"--count", "010", "--seed", "0010"}, RunSettings{.count = 10, .seed = 10u}},
         {{"--seed", "4294967295"}, RunSettings{.seed = 4294967295u}},
         {{"--seed=0", "--name=a-B_9"}, RunSettings{.seed = 0u, .stem = "a-B_9"}},
-        {{"--format", "stl,obj,stl,cob"}, RunSettings{.formats = {&stlFormat(), &objFormat(), &cobFormat()}}},
+        {{"--format", "stl,obj,cob"}, RunSettings{.formats = {&stlFormat(), &objFormat(), &cobFormat()}}},
+        {{"--count", "60", "--preview", "s.png", "--preview-size", "1024", "--format", "glb"}, RunSettings{.count = 60, .formats = {&glbFormat()}}},
         {{"--scale", "2"}, RunSettings{.scale = {2, 2, 2}}},
         {{"--scale", "0.5,1e3,0.1"}, RunSettings{.scale = {0.5, 1000, 0.1}}},
         {{"-o", "/"}, RunSettings{.directory = "/"}},
@@ -129,11 +130,37 @@ TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
                                                                              "counts at most 4294967295 facets), not "
                                                                              "\"7183\""},
         {{"--lod", "--lod", "--detail", "1", "--format", "glb"}, "tavimor: --lod: may be given once only"},
+        {{"--format", "obj,glb,obj"}, "tavimor: --format: takes formats from cob obj glb stl ply, each named once, "
+                                      "not \"obj,glb,obj\""},
+        {{"--preview-size", "100"}, "tavimor: --preview-size: goes with --preview (the size of a contact sheet's "
+                                    "tiles)"},
+        // Windows takes these for devices however the run writes them.
+        {{"--preview", "NUL .png"}, "tavimor: --preview: takes a name that is no Windows device, not \"NUL .png\""},
+        {{"--preview", "conout$.png"}, "tavimor: --preview: takes a name that is no Windows device, not "
+                                       "\"conout$.png\""},
+        // The whole sheet counts, the empty tiles of its last row too.
+        {{"--count", "61", "--preview", "s.png", "--preview-size", "1024", "--format", "glb"},
+         "tavimor: --count: takes at most 60 with --preview-size 1024 (a contact sheet holds 64 megapixels at most), "
+         "not \"61\""},
     };
     for (const auto& c : cases) {
         const CommandLine command = parseCommandLine(c.args);
         EXPECT_EQ(command.action, CommandLine::Action::Fail) << c.args[0];
         EXPECT_EQ(command.text, c.line);
+    }
+}
+
+TEST(Options, HelpAndVersionPrintWhateverElseIsGiven) {
+    const struct {
+        std::vector<std::string> args;
+        bool help;
+    } cases[] = {{{"--help", "--count", "0"}, true},  {{"--count", "0", "-h"}, true},
+                 {{"--version", "--count", "0"}, false}, {{"--pack", "--version"}, false},
+                 {{"--format", "obj,obj", "--help"}, true}, {{"stray", "--help"}, true}};
+    for (const auto& c : cases) {
+        const CommandLine command = parseCommandLine(c.args);
+        EXPECT_EQ(command.action, CommandLine::Action::Print) << c.args[0] << " " << c.args[1];
+        EXPECT_EQ(command.text.starts_with("Random rocks"), c.help) << c.args[0] << " " << c.args[1];
     }
 }
 

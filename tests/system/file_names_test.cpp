@@ -37,10 +37,12 @@ TEST(FileNames, SplitIntoDirectoryAndName) {
 }
 
 TEST(FileNames, WindowsDeviceNamesInAnyCaseWithAnyExtension) {
-    for (const char* device : {"CON", "prn", "Aux", "NUL.obj", "COM0.COB", "com9.glb", "LPT1", "lpt5.tar.gz"}) {
+    for (const char* device : {"CON", "prn", "Aux", "NUL.obj", "COM0.COB", "com9.glb", "LPT1", "lpt5.tar.gz",
+                               "NUL .png", "CON  .png", "conin$.png", "CONOUT$", "COM\xC2\xB9.png", "lpt\xC2\xB3"}) {
         EXPECT_TRUE(isWindowsDeviceName(device)) << device;
     }
-    for (const char* name : {"CON0.COB", "COM.COB", "COM10.COB", "COMA.COB", "LPT", "XCON.COB", "NULL", ""}) {
+    for (const char* name : {"CON0.COB", "COM.COB", "COM10.COB", "COMA.COB", "LPT", "XCON.COB", "NULL", "",
+                             " NUL.png", "CONIN.png", "COM\xC2\xB4.png", "COM\xC2"}) {
         EXPECT_FALSE(isWindowsDeviceName(name)) << name;
     }
 }
