@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -159,8 +160,12 @@ bool replaceReady(const std::string& path, const std::string& bytes) {
 // checked, written under a temporary name and renamed into place.
 void writeTenThousandRocks(benchmark::State& state) {
     tavimor::Lcg generator{1};
+    std::unique_ptr<tavimor::OutputDirectory> directory;
     writeBatch(state, [&](const std::string& path, int n) {
-        return tavimor::saveFile(path, tavimor::cobFile(tavimor::makeRock(generator, 9), n % 10)) ==
+        // The run's directory, opened once, as a run opens it.
+        const std::string name = path.substr(path.rfind('/') + 1);
+        if (n == kBatch - 1) directory = std::make_unique<tavimor::OutputDirectory>(path.substr(0, path.rfind('/')));
+        return tavimor::saveFile(*directory, name, tavimor::cobFile(tavimor::makeRock(generator, 9), n % 10)) ==
                tavimor::SaveResult::Saved;
     });
 }

@@ -322,9 +322,27 @@ std::string packLimitClash(const RunSettings& s) {
     return {};
 }
 
+// A file name that the system would not take in its directory: the run's
+// longest names, and the sheet's.
+std::string nameClash(const RunSettings& s) {
+    for (const std::string& name : longestFileNames(s)) {
+        if (!nameFitsIn(s.directory, name)) {
+            return "-o: takes a directory where the run's file names fit the system's limits, not \"" +
+                   (s.directory.empty() ? std::string(".") : s.directory) + "\" (" + name + ")";
+        }
+    }
+    if (!s.preview.empty()) {
+        const std::string_view name = fileNameOf(s.preview);
+        if (!nameFitsIn(std::string(s.preview.substr(0, s.preview.size() - name.size())), name)) {
+            return "--preview: takes a name that fits the system's limits, not \"" + s.preview + "\"";
+        }
+    }
+    return {};
+}
+
 // What the options ask for together that cannot be: "" when it all fits.
 std::string clashOf(const RunSettings& s) {
-    for (const auto clash : {formatClash, sceneClash, previewClash, packLimitClash}) {
+    for (const auto clash : {formatClash, sceneClash, previewClash, packLimitClash, nameClash}) {
         if (std::string found = clash(s); !found.empty()) return found;
     }
     const std::string device = firstWindowsDeviceName(s);

@@ -25,9 +25,10 @@ bool saved(RunReport& report, const std::string& path, SaveResult result) {
 }
 
 // A file made whole in memory, then saved.
-bool saveMade(RunReport& report, const std::string& path, const std::string& bytes) {
+bool saveMade(RunReport& report, OutputDirectory& directory, const std::string& name, const std::string& bytes) {
+    const std::string path = directory.pathOf(name);
     report.writing(path);
-    return saved(report, path, saveFile(path, bytes, report.doneLine(path)));
+    return saved(report, path, saveFile(directory, name, bytes, report.doneLine(path)));
 }
 
 // The format writers of one detail level, in the order of the formats.
@@ -49,8 +50,8 @@ RockMesh meshOf(const MadeRock& rock, std::size_t k, bool smooth) {
 }
 
 // Level k of a rock in every format; false when the run ends here.
-bool writeRockLevel(const RunSettings& settings, const LevelWriters& writers, const MadeRock& rock, int k,
-                    RunReport& report) {
+bool writeRockLevel(const RunSettings& settings, OutputDirectory& directory, const LevelWriters& writers,
+                    const MadeRock& rock, int k, RunReport& report) {
     const RockMesh mesh = meshOf(rock, static_cast<std::size_t>(k), settings.smooth);
     const std::string base = levelName(settings, rock.number, k);
     // One format at a time: a finely detailed rock's files are large.
@@ -58,11 +59,11 @@ bool writeRockLevel(const RunSettings& settings, const LevelWriters& writers, co
         const std::optional<std::vector<FormatFile>> files = writers[f]->rockFiles(mesh, base);
         if (!files) {
             const Format& format = *settings.formats[f];
-            report.notMade(joinPath(settings.directory, base + std::string(format.extension())), format.tooLarge());
+            report.notMade(directory.pathOf(base + std::string(format.extension())), format.tooLarge());
             return false;
         }
         for (const FormatFile& file : *files) {
-            if (!saveMade(report, joinPath(settings.directory, base + file.suffix), file.bytes)) return false;
+            if (!saveMade(report, directory, base + file.suffix, file.bytes)) return false;
         }
     }
     return true;
@@ -70,7 +71,8 @@ bool writeRockLevel(const RunSettings& settings, const LevelWriters& writers, co
 
 // Every rock in files of its own, from count - 1 down to 0; reach becomes
 // the farthest any rock's position lies from its centre.
-int writeEachRock(const RunSettings& settings, const DetailLevels& levels, RunReport& report, double& reach) {
+int writeEachRock(const RunSettings& settings, const DetailLevels& levels, OutputDirectory& directory,
+                  RunReport& report, double& reach) {
     const int levelsWritten = settings.lod ? settings.detail + 1 : 1;
     std::vector<LevelWriters> writers;  // [k] for detail - k
     for (int k = 0; k < levelsWritten; ++k) {
@@ -81,7 +83,9 @@ int writeEachRock(const RunSettings& settings, const DetailLevels& levels, RunRe
         const MadeRock& rock = rocks.next();
         reach = std::max(reach, rock.extents[0].reach);
         for (int k = 0; k < levelsWritten; ++k) {
-            if (!writeRockLevel(settings, writers[static_cast<std::size_t>(k)], rock, k, report)) return kExitFailure;
+            if (!writeRockLevel(settings, directory, writers[static_cast<std::size_t>(k)], rock, k, report)) {
+                return kExitFailure;
+            }
         }
         report.progress(i + 1, settings.count);
     }
@@ -179,11 +183,13 @@ void writePackPass(const RunSettings& settings, const DetailLevels& levels, cons
 
 // Every rock in one file of the format, STEM.<ext>, then the files beside
 // it; false when the run ends here.
-bool writePackFile(const RunSettings& settings, const DetailLevels& levels, const Format& format,
-                   const LevelWriter& writer, const PackPlan& plan, RunReport& report, PackProgress& progress) {
-    const std::string path = joinPath(settings.directory, settings.stem + std::string(format.extension()));
+bool writePackFile(const RunSettings& settings, const DetailLevels& levels, OutputDirectory& directory,
+                   const Format& format, const LevelWriter& writer, const PackPlan& plan, RunReport& report,
+                   PackProgress& progress) {
+    const std::string name = settings.stem + std::string(format.extension());
+    const std::string path = directory.pathOf(name);
     report.writing(path);
-    ReplacingFile file(path);
+    ReplacingFile file(directory, name);
     const PackContents contents{settings.stem, static_cast<std::uint64_t>(settings.count), [&](std::uint64_t i) {
                                     const int index = static_cast<int>(i);
                                     return PackedRock{rockName(settings, settings.count - 1 - index),
@@ -200,14 +206,15 @@ bool writePackFile(const RunSettings& settings, const DetailLevels& levels, cons
     pieces.flush();
     if (!saved(report, path, file.commit(report.doneLine(path)))) return false;
     for (const FormatFile& companion : writer.packCompanions(settings.stem)) {
-        if (!saveMade(report, joinPath(settings.directory, settings.stem + companion.suffix), companion.bytes)) {
+        if (!saveMade(report, directory, settings.stem + companion.suffix, companion.bytes)) {
             return false;
         }
     }
     return true;
 }
 
-int writePacked(const RunSettings& settings, const DetailLevels& levels, RunReport& report, double& reach) {
+int writePacked(const RunSettings& settings, const DetailLevels& levels, OutputDirectory& directory,
+                RunReport& report, double& reach) {
     const LevelWriters writers = writersFor(settings, levels.levels.back());
     const bool listsRocks =
         std::any_of(writers.begin(), writers.end(), [](const auto& writer) { return writer->headListsRocks(); });
@@ -216,7 +223,7 @@ int writePacked(const RunSettings& settings, const DetailLevels& levels, RunRepo
     // Progress counts over the whole run: every rock once in every file.
     PackProgress progress{0, static_cast<long long>(settings.count) * static_cast<long long>(writers.size())};
     for (std::size_t f = 0; f < writers.size(); ++f) {
-        if (!writePackFile(settings, levels, *settings.formats[f], *writers[f], plan, report, progress)) {
+        if (!writePackFile(settings, levels, directory, *settings.formats[f], *writers[f], plan, report, progress)) {
             return kExitFailure;
         }
     }
@@ -238,7 +245,10 @@ int writePreview(const RunSettings& settings, const DetailLevels& levels, double
         report.notMade(settings.preview, "the PNG encoder failed");
         return kExitFailure;
     }
-    return saveMade(report, settings.preview, *png) ? kExitSuccess : kExitFailure;
+    // Named as it was asked for: its directory as given, or none.
+    const std::string_view name = fileNameOf(settings.preview);
+    OutputDirectory directory(settings.preview.substr(0, settings.preview.size() - name.size()));
+    return saveMade(report, directory, std::string(name), *png) ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace
@@ -246,8 +256,9 @@ int writePreview(const RunSettings& settings, const DetailLevels& levels, double
 int writeRun(const RunSettings& settings, RunReport& report) {
     const DetailLevels levels = buildDetailLevels(settings.detail);
     double reach = 0;
-    const int status = settings.pack ? writePacked(settings, levels, report, reach)
-                                     : writeEachRock(settings, levels, report, reach);
+    OutputDirectory directory(settings.directory);
+    const int status = settings.pack ? writePacked(settings, levels, directory, report, reach)
+                                     : writeEachRock(settings, levels, directory, report, reach);
     if (status != kExitSuccess || settings.preview.empty()) return status;
     return writePreview(settings, levels, reach, report);
 }

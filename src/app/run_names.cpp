@@ -24,6 +24,23 @@ std::string levelName(const RunSettings& settings, int n, int k) {
     return settings.lod ? rockName(settings, n) + "_LOD" + std::to_string(k) : rockName(settings, n);
 }
 
+std::vector<std::string> longestFileNames(const RunSettings& settings) {
+    std::vector<std::string> bases;
+    if (settings.pack) {
+        bases.push_back(settings.stem);
+    } else {
+        for (int k = 0; k <= (settings.lod ? settings.detail : 0); ++k) bases.push_back(levelName(settings, settings.count - 1, k));
+    }
+    std::vector<std::string> names;
+    for (const std::string& base : bases) {
+        for (const Format* format : settings.formats) {
+            names.push_back(base + std::string(format->extension()));
+            for (const std::string_view suffix : format->companionSuffixes()) names.push_back(base + std::string(suffix));
+        }
+    }
+    return names;
+}
+
 std::string firstWindowsDeviceName(const RunSettings& settings) {
     if (settings.pack) return isWindowsDeviceName(settings.stem) ? settings.stem : std::string();
     // Levels of detail end in _LOD<k>; device names end in one digit at

@@ -85,10 +85,14 @@ class ScriptedReport final : public RunReport {
 public:
     explicit ScriptedReport(bool quiet) : quiet_(quiet), progress_(!quiet) {}
 
-    void writing(const std::string&) override {
-        if (!quiet_) progress_.makeWayForName();
+    // The name goes out the moment its file is in place, which may be long
+    // after it was begun (a packed file): the progress line drawn since
+    // makes way just before.
+    std::string doneLine(const std::string& path) override {
+        if (quiet_) return {};
+        progress_.makeWayForName();
+        return path + "\n";
     }
-    std::string doneLine(const std::string& path) override { return quiet_ ? std::string() : path + "\n"; }
     void failed(const std::string& path, SaveResult result) override {
         progress_.makeWayForMessage();
         putError(path + ": " + std::string(saveFailureMessage(result)) + "\n");

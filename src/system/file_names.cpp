@@ -1,6 +1,8 @@
 #include "system/file_names.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 
 #include "system/platform.h"
 
@@ -64,10 +66,73 @@ bool isWindowsDeviceName(std::string_view name) {
            number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
-std::string temporaryPathFor(std::string_view path) {
-    const std::size_t start = nameStart(path);
-    return std::string(path.substr(0, start)) + "." + std::string(path.substr(start)) + "." +
-           std::to_string(platform::processId()) + ".tmp";
+namespace {
+
+// Eight hex digits of the name's FNV-1a hash: the same on every platform.
+std::string hashText(std::string_view name) {
+    std::uint32_t hash = 2166136261u;
+    for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    constexpr char kHex[] = "0123456789abcdef";
+    std::string text(8, '0');
+    for (int i = 7; i >= 0; --i, hash >>= 4) text[static_cast<std::size_t>(i)] = kHex[hash & 0xF];
+    return text;
+}
+
+constexpr std::string_view kTemporaryEnd = ".tmp";
+
+}  // namespace
+
+std::string temporaryNameFor(std::string_view name, unsigned long process, std::size_t longest) {
+    std::string tail = ".";
+    tail.append(std::to_string(process)).append(kTemporaryEnd);
+    std::string temporary = ".";
+    if (1 + name.size() + tail.size() <= longest) return temporary.append(name).append(tail);
+    // The start of the name, as much as fits, then a hash of all of it; a
+    // character is never cut in two.
+    std::string mark = "~";
+    mark.append(hashText(name));
+    std::size_t keep = std::min(name.size(), longest - std::min(longest, 1 + mark.size() + tail.size()));
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+    return temporary.append(name.substr(0, keep)).append(mark).append(tail);
+}
+
+namespace {
+
+// A temporary name's parts: what stands for the name, and the process.
+struct TemporaryParts {
+    std::string_view held;
+    unsigned long process;
+};
+
+std::optional<TemporaryParts> partsOf(std::string_view temporary) {
+    if (!temporary.starts_with('.') || !temporary.ends_with(kTemporaryEnd)) return std::nullopt;
+    temporary.remove_suffix(kTemporaryEnd.size());
+    const std::size_t point = temporary.find_last_of('.');
+    if (point == std::string_view::npos || point <= 1) return std::nullopt;
+    const std::string_view digits = temporary.substr(point + 1);
+    unsigned long process = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), process);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return TemporaryParts{temporary.substr(1, point - 1), process};
+}
+
+}  // namespace
+
+std::optional<unsigned long> temporaryProcess(std::string_view temporary) {
+    const std::optional<TemporaryParts> parts = partsOf(temporary);
+    return parts ? std::optional<unsigned long>(parts->process) : std::nullopt;
+}
+
+std::optional<unsigned long> temporaryOwner(std::string_view temporary, std::string_view name) {
+    const std::optional<TemporaryParts> parts = partsOf(temporary);
+    if (!parts) return std::nullopt;
+    const unsigned long process = parts->process;
+    const std::string_view held = parts->held;
+    if (held == name) return process;
+    std::string mark = "~";
+    mark.append(hashText(name));
+    if (held.ends_with(mark) && name.starts_with(held.substr(0, held.size() - mark.size()))) return process;
+    return std::nullopt;
 }
 
 }  // namespace tavimor

@@ -2,6 +2,8 @@
 
 // File names: joining them, and the names Windows keeps for its devices.
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,8 +30,17 @@ bool hasExtension(std::string_view name, std::string_view extension);
 // extension, with blanks before the extension.
 bool isWindowsDeviceName(std::string_view name);
 
-// The hidden name beside path under which this process writes path's new
-// bytes before they replace it: ".NAME.<process>.tmp".
-std::string temporaryPathFor(std::string_view path);
+// The hidden name beside a file of this name under which a process writes
+// its new bytes before they replace it: ".NAME.<process>.tmp", or, where
+// that would be longer than longest, as much of NAME as fits, "~" and a
+// hash of the whole name in its place.
+std::string temporaryNameFor(std::string_view name, unsigned long process, std::size_t longest);
+
+// The process whose temporary name this looks like, or none.
+std::optional<unsigned long> temporaryProcess(std::string_view temporary);
+
+// The process whose temporary name for name this is (as temporaryNameFor
+// makes them), or none.
+std::optional<unsigned long> temporaryOwner(std::string_view temporary, std::string_view name);
 
 }  // namespace tavimor

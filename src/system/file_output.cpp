@@ -6,25 +6,55 @@
 
 namespace tavimor {
 
-ReplacingFile::ReplacingFile(std::string path) : path_(std::move(path)), temporary_(temporaryPathFor(path_)) {
-    if (platform::reservesDeviceNames() && isWindowsDeviceName(fileNameOf(path_))) {
+OutputDirectory::OutputDirectory(std::string path)
+    : path_(std::move(path)), handle_(platform::openDirectory(path_)) {
+    if (handle_ != platform::kNoDirectory) longestName_ = platform::longestNameIn(handle_);
+}
+
+OutputDirectory::~OutputDirectory() {
+    if (handle_ != platform::kNoDirectory) platform::closeDirectory(handle_);
+}
+
+std::string OutputDirectory::pathOf(std::string_view name) const { return joinPath(path_, name); }
+
+void OutputDirectory::removeLeftoversOf(const std::string& name) {
+    if (!leftovers_) {
+        // Listed once: a process that is gone stays gone.
+        leftovers_.emplace();
+        const unsigned long self = platform::processId();
+        for (const std::string& entry : platform::namesIn(handle_)) {
+            const std::optional<unsigned long> owner = temporaryProcess(entry);
+            if (owner && *owner != self && platform::processIsGone(*owner)) leftovers_->push_back(entry);
+        }
+    }
+    std::erase_if(*leftovers_, [&](const std::string& entry) {
+        if (!temporaryOwner(entry, name)) return false;
+        platform::removeFile(platform::fileIn(handle_, entry));
+        return true;
+    });
+}
+
+ReplacingFile::ReplacingFile(OutputDirectory& directory, std::string name)
+    : final_(platform::fileIn(directory.handle_, name)),
+      temporary_(platform::fileIn(directory.handle_,
+                                  temporaryNameFor(name, platform::processId(), directory.longestName_))) {
+    if (directory.handle_ == platform::kNoDirectory ||
+        (platform::reservesDeviceNames() && isWindowsDeviceName(name)) ||
+        platform::checkReplaceable(final_) != platform::FileStep::Done) {
         state_ = SaveResult::OpenFailed;
         return;
     }
-    if (platform::checkReplaceable(path_.c_str()) != platform::FileStep::Done) {
-        state_ = SaveResult::OpenFailed;
-        return;
-    }
+    directory.removeLeftoversOf(name);
     // Known to the handlers before it exists: no moment is left in which a
     // signal finds the file there but not its name.
-    registerTemporaryFile(temporary_.c_str());
+    registerTemporaryFile(&temporary_);
     bool exists = false;
-    file_ = platform::createNewFile(temporary_.c_str(), exists);
+    file_ = platform::createNewFile(temporary_, exists);
     if (file_ == platform::kNoFile && exists) {
         // Only a process with this number can have made that name: one
         // that was killed before it could remove it.
-        platform::removeFile(temporary_.c_str());
-        file_ = platform::createNewFile(temporary_.c_str(), exists);
+        platform::removeFile(temporary_);
+        file_ = platform::createNewFile(temporary_, exists);
     }
     if (file_ == platform::kNoFile) {
         releaseTemporaryFile();
@@ -45,7 +75,7 @@ void ReplacingFile::write(std::string_view bytes) {
 void ReplacingFile::abandon() {
     if (file_ != platform::kNoFile) platform::closeFile(file_);
     file_ = platform::kNoFile;
-    platform::removeFile(temporary_.c_str());
+    platform::removeFile(temporary_);
     releaseTemporaryFile();
 }
 
@@ -63,7 +93,7 @@ SaveResult ReplacingFile::commit(std::string_view announce) {
     {
         HandlerExclusion exclusion;
         stageOutput(announce);
-        renamed = platform::replaceFile(temporary_.c_str(), path_.c_str());
+        renamed = platform::replaceFile(temporary_, final_);
         if (renamed == platform::FileStep::Done) {
             commitStagedOutput();
             releaseTemporaryFile();
@@ -81,12 +111,21 @@ SaveResult ReplacingFile::commit(std::string_view announce) {
     return state_ = renamed == platform::FileStep::Refused ? SaveResult::OpenFailed : SaveResult::WriteFailed;
 }
 
-SaveResult saveFile(const std::string& path, std::string_view bytes, std::string_view announce) {
-    ReplacingFile file(path);
+SaveResult saveFile(OutputDirectory& directory, const std::string& name, std::string_view bytes,
+                    std::string_view announce) {
+    ReplacingFile file(directory, name);
     file.write(bytes);
     return file.commit(announce);
 }
 
 bool isExistingDirectory(const std::string& path) { return platform::isDirectory(path.c_str()); }
+
+bool nameFitsIn(const std::string& directory, std::string_view name) {
+    const platform::DirectoryHandle handle = platform::openDirectory(directory);
+    if (handle == platform::kNoDirectory) return false;
+    const bool fits = name.size() <= platform::longestNameIn(handle);
+    platform::closeDirectory(handle);
+    return fits && platform::pathFits(joinPath(directory, name));
+}
 
 }  // namespace tavimor

@@ -9,9 +9,9 @@
 
 namespace tavimor {
 
-// The temporary file at path may exist: a terminating signal removes it.
-// path must stay valid until releaseTemporaryFile.
-void registerTemporaryFile(const char* path);
+// The temporary file may exist: a terminating signal removes it. file must
+// stay valid until releaseTemporaryFile.
+void registerTemporaryFile(const platform::FileInDirectory* file);
 void releaseTemporaryFile();
 
 // The name of the file being renamed into place: it goes out on standard

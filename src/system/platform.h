@@ -4,6 +4,7 @@
 // system calls, one file per platform (platform_posix.cpp and
 // platform_windows.cpp). Everything above them is shared. Paths are UTF-8.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,22 +22,51 @@ inline constexpr FileHandle kNoFile = -1;
 // directory may not be written; Failed is a write that did not complete.
 enum class FileStep { Done, Refused, Failed };
 
-// Whether the file now at path may be replaced: Done when there is none,
-// or one the user may write (a link is judged by what it points to).
-FileStep checkReplaceable(const char* path);
-// Creates a new file at path for writing, never one that exists already;
-// kNoFile on failure, with exists set when a file of that name is there.
-FileHandle createNewFile(const char* path, bool& exists);
+// A directory the program writes into, open for as long as it does: on
+// POSIX its descriptor; on Windows its whole path, kept by the handle.
+using DirectoryHandle = std::intptr_t;
+inline constexpr DirectoryHandle kNoDirectory = -1;
+// Opens the directory at path ("" for the current one); kNoDirectory when
+// it cannot be.
+DirectoryHandle openDirectory(const std::string& path);
+void closeDirectory(DirectoryHandle directory);
+// The longest file name the directory takes.
+std::size_t longestNameIn(DirectoryHandle directory);
+// The names in the directory.
+std::vector<std::string> namesIn(DirectoryHandle directory);
+
+// A file in an open directory, made ready beforehand so that a signal
+// handler can reach it without allocating: on POSIX the directory's
+// descriptor and the name, on Windows the whole path (in the long form
+// where it is long).
+struct FileInDirectory {
+    DirectoryHandle directory = kNoDirectory;
+    std::string name;
+    std::wstring whole;
+};
+FileInDirectory fileIn(DirectoryHandle directory, std::string_view name);
+
+// Whether the file may be replaced: Done when there is none, or one the
+// user may write. A link is judged as itself, never by what it points to:
+// replacing it never writes there.
+FileStep checkReplaceable(const FileInDirectory& file);
+// Creates a new file for writing, never one that exists already; kNoFile
+// on failure, with exists set when a file of that name is there.
+FileHandle createNewFile(const FileInDirectory& file, bool& exists);
 // Writes every byte, going on after interruptions; false on a failure.
 bool writeAll(FileHandle file, std::string_view bytes);
 // False when closing failed: the data may never have reached the disk.
 bool closeFile(FileHandle file);
-// Puts the file at from in the place of the one at to, in one step.
-FileStep replaceFile(const char* from, const char* to);
+// Puts the file from in the place of the file to, in one step.
+FileStep replaceFile(const FileInDirectory& from, const FileInDirectory& to);
 // Safe in a signal handler.
-void removeFile(const char* path);
-// True when nothing is at path any more; safe in a signal handler.
-bool fileIsGone(const char* path);
+void removeFile(const FileInDirectory& file);
+// True when nothing is there any more; safe in a signal handler.
+bool fileIsGone(const FileInDirectory& file);
+// True when no process of that number runs any more.
+bool processIsGone(unsigned long process);
+// Whether a path this long fits what the system takes: paths, not names.
+bool pathFits(const std::string& path);
 bool isDirectory(const char* path);
 // The separators of a path, the first the one to join with.
 std::string_view pathSeparators();

@@ -1,4 +1,7 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,17 +47,56 @@ __attribute__((section(".preinit_array"), used)) void (*const noteArgumentsEarly
 
 }  // namespace
 
-FileStep checkReplaceable(const char* path) {
-    // As the user, not as the set-user-ID owner a program may run as.
-    if (faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0 || errno == ENOENT) return FileStep::Done;
+DirectoryHandle openDirectory(const std::string& path) {
+    int fd;
+    do {
+        fd = open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? kNoDirectory : fd;
+}
+
+void closeDirectory(DirectoryHandle directory) { close(static_cast<int>(directory)); }
+
+std::size_t longestNameIn(DirectoryHandle directory) {
+    const long most = fpathconf(static_cast<int>(directory), _PC_NAME_MAX);
+    return most > 0 ? static_cast<std::size_t>(most) : NAME_MAX;
+}
+
+std::vector<std::string> namesIn(DirectoryHandle directory) {
+    std::vector<std::string> names;
+    // The listing gets a descriptor of its own; the directory's stays open.
+    const int fd = openat(static_cast<int>(directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return names;
+    DIR* listing = fdopendir(fd);
+    if (listing == nullptr) {
+        close(fd);
+        return names;
+    }
+    while (const dirent* entry = readdir(listing)) names.emplace_back(entry->d_name);
+    closedir(listing);
+    return names;
+}
+
+FileInDirectory fileIn(DirectoryHandle directory, std::string_view name) {
+    return FileInDirectory{directory, std::string(name), {}};
+}
+
+FileStep checkReplaceable(const FileInDirectory& file) {
+    // As the user, not as the set-user-ID owner a program may run as; a
+    // link as the link, which anyone may replace where the directory lets
+    // them.
+    if (faccessat(static_cast<int>(file.directory), file.name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0 ||
+        errno == ENOENT) {
+        return FileStep::Done;
+    }
     return errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY ? FileStep::Refused
                                                                                   : FileStep::Done;
 }
 
-FileHandle createNewFile(const char* path, bool& exists) {
+FileHandle createNewFile(const FileInDirectory& file, bool& exists) {
     int fd;
     do {
-        fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = openat(static_cast<int>(file.directory), file.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
     exists = fd < 0 && errno == EEXIST;
     return fd < 0 ? kNoFile : fd;
@@ -64,14 +106,26 @@ bool writeAll(FileHandle file, std::string_view bytes) { return writeAllTo(stati
 
 bool closeFile(FileHandle file) { return close(static_cast<int>(file)) == 0; }
 
-FileStep replaceFile(const char* from, const char* to) {
-    if (rename(from, to) == 0) return FileStep::Done;
+FileStep replaceFile(const FileInDirectory& from, const FileInDirectory& to) {
+    if (renameat(static_cast<int>(from.directory), from.name.c_str(), static_cast<int>(to.directory), to.name.c_str()) ==
+        0) {
+        return FileStep::Done;
+    }
     return refusal(errno) ? FileStep::Refused : FileStep::Failed;
 }
 
-void removeFile(const char* path) { unlink(path); }
+void removeFile(const FileInDirectory& file) { unlinkat(static_cast<int>(file.directory), file.name.c_str(), 0); }
 
-bool fileIsGone(const char* path) { return access(path, F_OK) != 0 && errno == ENOENT; }
+bool fileIsGone(const FileInDirectory& file) {
+    return faccessat(static_cast<int>(file.directory), file.name.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) != 0 &&
+           errno == ENOENT;
+}
+
+bool processIsGone(unsigned long process) {
+    return kill(static_cast<pid_t>(process), 0) != 0 && errno == ESRCH;
+}
+
+bool pathFits(const std::string& path) { return path.size() < PATH_MAX; }
 
 bool isDirectory(const char* path) {
     struct stat info;

@@ -53,35 +53,105 @@ std::string utf8(const wchar_t* text) {
 
 }  // namespace
 
-FileStep checkReplaceable(const char*) {
+namespace {
+
+// The directory's whole path, ending in a separator, kept by its handle.
+const std::wstring& wholePathOf(DirectoryHandle directory) { return *reinterpret_cast<const std::wstring*>(directory); }
+
+// path made whole: relative to the current directory, or to a drive's
+// current directory ("D:"), as Windows resolves it.
+std::wstring wholePath(const std::wstring& path) {
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return {};
+    std::wstring whole(size, L'\0');
+    const DWORD written = GetFullPathNameW(path.c_str(), size, whole.data(), nullptr);
+    if (written == 0 || written >= size) return {};
+    whole.resize(written);
+    return whole;
+}
+
+// Windows takes paths past MAX_PATH only in their long form, "\\?\".
+constexpr std::size_t kLongestLongPath = 32767;
+
+std::wstring usable(std::wstring whole) {
+    if (whole.size() < MAX_PATH) return whole;
+    if (whole.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + whole.substr(2);
+    return L"\\\\?\\" + whole;
+}
+
+}  // namespace
+
+DirectoryHandle openDirectory(const std::string& path) {
+    std::wstring whole = wholePath(path.empty() ? std::wstring(L".") : wide(path.c_str()));
+    if (whole.empty()) return kNoDirectory;
+    const DWORD attributes = GetFileAttributesW(usable(whole).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return kNoDirectory;
+    if (whole.back() != L'\\') whole.push_back(L'\\');
+    return reinterpret_cast<DirectoryHandle>(new std::wstring(std::move(whole)));
+}
+
+void closeDirectory(DirectoryHandle directory) { delete reinterpret_cast<std::wstring*>(directory); }
+
+std::size_t longestNameIn(DirectoryHandle) { return 255; }
+
+std::vector<std::string> namesIn(DirectoryHandle directory) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(usable(wholePathOf(directory) + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        names.push_back(utf8(found.cFileName));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+FileInDirectory fileIn(DirectoryHandle directory, std::string_view name) {
+    return FileInDirectory{directory, std::string(name), usable(wholePathOf(directory) + wide(std::string(name).c_str()))};
+}
+
+FileStep checkReplaceable(const FileInDirectory&) {
     // A read-only file refuses MoveFileExW itself, as a directory does.
     return FileStep::Done;
 }
 
-FileHandle createNewFile(const char* path, bool& exists) {
+FileHandle createNewFile(const FileInDirectory& file, bool& exists) {
     // Shared for deletion, so that the console control handler can remove
     // the file while it is still open; the bytes go out as they are.
-    const HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    exists = file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
-    return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
+    const HANDLE handle = CreateFileW(file.whole.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    exists = handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
+    return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
 }
 
 bool writeAll(FileHandle file, std::string_view bytes) { return writeAllTo(handleOf(file), bytes) == 0; }
 
 bool closeFile(FileHandle file) { return CloseHandle(handleOf(file)) != 0; }
 
-FileStep replaceFile(const char* from, const char* to) {
-    if (MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return FileStep::Done;
+FileStep replaceFile(const FileInDirectory& from, const FileInDirectory& to) {
+    if (MoveFileExW(from.whole.c_str(), to.whole.c_str(), MOVEFILE_REPLACE_EXISTING)) return FileStep::Done;
     const DWORD error = GetLastError();
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_WRITE_FAULT
                ? FileStep::Failed
                : FileStep::Refused;
 }
 
-void removeFile(const char* path) { DeleteFileW(wide(path).c_str()); }
+void removeFile(const FileInDirectory& file) { DeleteFileW(file.whole.c_str()); }
 
-bool fileIsGone(const char* path) { return GetFileAttributesW(wide(path).c_str()) == INVALID_FILE_ATTRIBUTES; }
+bool fileIsGone(const FileInDirectory& file) { return GetFileAttributesW(file.whole.c_str()) == INVALID_FILE_ATTRIBUTES; }
+
+bool processIsGone(unsigned long process) {
+    const HANDLE handle = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(process));
+    if (handle == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+    const bool ended = WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
+    CloseHandle(handle);
+    return ended;
+}
+
+bool pathFits(const std::string& path) {
+    const std::wstring whole = wholePath(wide(path.c_str()));
+    return !whole.empty() && usable(whole).size() < kLongestLongPath;
+}
 
 bool isDirectory(const char* path) {
     const DWORD attributes = GetFileAttributesW(wide(path).c_str());

@@ -10,7 +10,7 @@ namespace {
 // Shared with the handlers. The hooks change only with the handled signals
 // held back; the path is one store.
 TerminalHooks terminalHooks;
-const char* volatile temporaryFile = nullptr;
+const platform::FileInDirectory* volatile temporaryFile = nullptr;
 
 }  // namespace
 
@@ -19,7 +19,7 @@ void setTerminalHooks(const TerminalHooks& hooks) {
     terminalHooks = hooks;
 }
 
-void registerTemporaryFile(const char* path) { temporaryFile = path; }
+void registerTemporaryFile(const platform::FileInDirectory* file) { temporaryFile = file; }
 
 void releaseTemporaryFile() { temporaryFile = nullptr; }
 
@@ -33,14 +33,14 @@ void takeTerminalAgain() {
 
 void cleanUpBeforeTheEnd() {
     giveTerminalBack();
-    if (const char* path = temporaryFile) {
+    if (const platform::FileInDirectory* file = temporaryFile) {
         // With a name staged, the file is complete and being renamed into
         // place: gone from its temporary name, it is in place, and its name
         // goes out; still there, it never will be.
-        if (heldOutput.staged() && platform::fileIsGone(path)) {
+        if (heldOutput.staged() && platform::fileIsGone(*file)) {
             heldOutput.commitStaged();
         } else {
-            platform::removeFile(path);
+            platform::removeFile(*file);
         }
         temporaryFile = nullptr;
     }

@@ -26,8 +26,10 @@ struct TerminalHooks {
 };
 void setTerminalHooks(const TerminalHooks& hooks);
 
-// On POSIX: ends the program by SIGTERM, SIGHUP, SIGQUIT or SIGINT after
-// giving the terminal back and removing a file that was being written;
+// On POSIX: ends the program by any signal whose default action ends it
+// (but those of a crash) after giving the terminal back and removing a file
+// that was being written; a closed pipe on standard output ends the run as
+// a failed write does;
 // SIGTSTP gives the terminal back before stopping and takes raw mode again on
 // continuing. SIGXFSZ is ignored, so that a write past the file size limit
 // fails like any other write instead of killing the program. Signals that

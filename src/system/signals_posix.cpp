@@ -11,7 +11,22 @@
 namespace tavimor {
 namespace {
 
-constexpr int kTerminatingSignals[] = {SIGTERM, SIGHUP, SIGQUIT, SIGINT};
+// The signals whose default action ends the program and that a handler can
+// catch: each removes the file being written before the program ends as
+// the signal says. Those that mean the program has crashed (SIGSEGV,
+// SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS) keep their default: a
+// crash may leave a temporary file, which the next run that writes its
+// name removes. SIGXFSZ is ignored, SIGPIPE handled on its own (below),
+// and the real-time signals join these when the handlers go in.
+constexpr int kTerminatingSignals[] = {
+    SIGTERM, SIGHUP,  SIGQUIT,  SIGINT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGIO,
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
 // What another thread sends the program's thread to hand it the end. Its
 // default action is to do nothing, and the handler does nothing unless an
 // end was handed over.
@@ -21,6 +36,8 @@ sigset_t handledSignals() {
     sigset_t set;
     sigemptyset(&set);
     for (const int sig : kTerminatingSignals) sigaddset(&set, sig);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaddset(&set, sig);
+    sigaddset(&set, SIGPIPE);
     sigaddset(&set, SIGTSTP);
     sigaddset(&set, kHandOverSignal);
     return set;
@@ -65,6 +82,20 @@ void install(int sig, void (*handler)(int), int flags) {
     sigaction(sig, &action, nullptr);
 }
 
+void installWithInfo(int sig, void (*handler)(int, siginfo_t*, void*), int flags) {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_sigaction = handler;
+    action.sa_mask = handledSignals();
+    action.sa_flags = flags | SA_SIGINFO;
+    sigaction(sig, &action, nullptr);
+}
+
+bool ignoredAtStart(int sig) {
+    struct sigaction current;
+    return sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
 extern "C" void onTerminatingSignal(int sig) {
     const int savedErrno = errno;
     cleanUpBeforeTheEnd();
@@ -84,15 +115,24 @@ extern "C" void onStopSignal(int sig) {
     errno = savedErrno;
 }
 
+// The kernel sends SIGPIPE to a process that writes to a pipe nobody reads
+// any more, as from itself; the write fails too (EPIPE), and the run ends
+// as after any failed write of standard output: the file being written
+// removed, the names of the files made printed as far as they can be, and
+// a status of 1. Sent by another process, SIGPIPE ends the program as its
+// default would, after the clean-up.
+extern "C" void onPipeSignal(int sig, siginfo_t* info, void*) {
+    if (info != nullptr && info->si_code == SI_USER && info->si_pid == getpid()) return;
+    onTerminatingSignal(sig);
+}
+
 extern "C" void onHandOver(int) {
     if (handedOver.asked == 0) return;
     endHere(handedOver.stream, std::string_view(handedOver.message, handedOver.length), handedOver.status);
 }
 
 void installUnlessIgnored(int sig, void (*handler)(int), int flags) {
-    struct sigaction current;
-    if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) return;
-    install(sig, handler, flags);
+    if (!ignoredAtStart(sig)) install(sig, handler, flags);
 }
 
 }  // namespace
@@ -102,6 +142,8 @@ void installSignalHandlers() {
     programsThreadKnown = true;
     install(kHandOverSignal, onHandOver, SA_RESTART);
     for (const int sig : kTerminatingSignals) installUnlessIgnored(sig, onTerminatingSignal, SA_RESTART);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) installUnlessIgnored(sig, onTerminatingSignal, SA_RESTART);
+    if (!ignoredAtStart(SIGPIPE)) installWithInfo(SIGPIPE, onPipeSignal, SA_RESTART);
     installUnlessIgnored(SIGTSTP, onStopSignal, 0);
     std::signal(SIGXFSZ, SIG_IGN);
 }

@@ -30,13 +30,13 @@ std::vector<std::string> linesOf(const std::string& text) {
 
 // tavimor with standard output on the write end of a pipe whose reader is
 // gone, and SIGPIPE ignored, as a shell pipeline with `trap '' PIPE` gives.
-CommandResult runIntoABrokenPipe(const std::vector<std::string>& args, const TempDir& dir) {
+CommandResult runIntoABrokenPipe(const std::vector<std::string>& args, const TempDir& dir, bool ignorePipe) {
     int out[2];
     if (pipe(out) != 0) return {};
     close(out[0]);
     const pid_t pid = fork();
     if (pid == 0) {
-        signal(SIGPIPE, SIG_IGN);
+        signal(SIGPIPE, ignorePipe ? SIG_IGN : SIG_DFL);
         const int err = open(dir.file("errors").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int nothing = open("/dev/null", O_RDONLY);
         if (err < 0 || nothing < 0 || chdir(dir.path().c_str()) != 0) _exit(126);
@@ -63,12 +63,17 @@ TEST(StandardOutput, AnOutputThatCannotBeWrittenFailsTheRunInOneLine) {
     const struct {
         const char* what;
         std::vector<std::string> args;
-        const char* redirect;  // a shell redirection of standard output; none: a broken pipe
+        // A shell redirection of standard output; none: a broken pipe with
+        // SIGPIPE ignored, "": one with SIGPIPE as it comes.
+        const char* redirect;
         const char* line;
     } cases[] = {
         {"a full disk", {"--count", "2"}, ">/dev/full", "No space left on device"},
         {"a closed standard output", {"--count", "2"}, ">&-", "Bad file descriptor"},
         {"a broken pipe with SIGPIPE ignored", {"--count", "2"}, nullptr, "Broken pipe"},
+        // As under "tavimor | head -1": the signal a closed pipe sends ends
+        // the run as any failed write does, not the program.
+        {"a broken pipe", {"--count", "2"}, "", "Broken pipe"},
         {"--help into a full disk", {"--help"}, ">/dev/full", "No space left on device"},
         {"--version into a full disk", {"--version"}, ">/dev/full", "No space left on device"},
     };
@@ -76,13 +81,13 @@ TEST(StandardOutput, AnOutputThatCannotBeWrittenFailsTheRunInOneLine) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         CommandResult run;
-        if (c.redirect != nullptr) {
+        if (c.redirect != nullptr && *c.redirect != '\0') {
             std::vector<std::string> command = {"sh", "-c", std::string("exec \"$@\" ") + c.redirect, "sh",
                                                 tavimorPath()};
             command.insert(command.end(), c.args.begin(), c.args.end());
             run = runCommand(command, dir.path());
         } else {
-            run = runIntoABrokenPipe(c.args, dir);
+            run = runIntoABrokenPipe(c.args, dir, c.redirect == nullptr);
         }
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.errors, std::string("tavimor: standard output: ") + c.line + "\n");

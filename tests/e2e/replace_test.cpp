@@ -3,9 +3,12 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "system/file_names.h"
 
 namespace tavimor::e2e {
 namespace {
@@ -90,7 +94,7 @@ Calls callsFor(const std::string& log, const std::string& name) {
         } else if (line.starts_with("write(")) {
             ++writes;
             if (calls.create != 0 && calls.write == 0 && line.starts_with("write(" + fd + ",")) calls.write = writes;
-        } else if (line.starts_with("rename(")) {
+        } else if (line.starts_with("renameat(")) {
             ++renames;
             if (calls.rename == 0 && line.find(", \"" + name + "\")") != std::string::npos) calls.rename = renames;
         }
@@ -106,7 +110,7 @@ const std::vector<std::string> kStrace = {"strace", "-qq", "-E",
 
 std::vector<std::string> straceLogging(const std::string& log) {
     std::vector<std::string> command = kStrace;
-    command.insert(command.end(), {"-o", log, "-e", "trace=openat,write,rename"});
+    command.insert(command.end(), {"-o", log, "-e", "trace=openat,write,renameat"});
     return command;
 }
 
@@ -119,8 +123,8 @@ std::vector<std::string> straceHolding(Step step, const Calls& calls) {
             // libfaketime opens a varying number of files of its own.)
             case Step::Created: return {"write", calls.write, "enter"};
             case Step::Written: return {"write", calls.write, "exit"};
-            case Step::BeforeRename: return {"rename", calls.rename, "enter"};
-            case Step::AfterRename: return {"rename", calls.rename, "exit"};
+            case Step::BeforeRename: return {"renameat", calls.rename, "enter"};
+            case Step::AfterRename: return {"renameat", calls.rename, "exit"};
         }
         return {};
     }();
@@ -153,8 +157,8 @@ std::vector<std::string> straceHolding(Step step, const Calls& calls) {
 }
 
 // A scripted run of three rocks over three old files, held at a step of
-// the middle rock, then signalled.
-void signalScriptedRunHeldAt(Step step) {
+// the middle rock, then signalled by each of signals.
+void signalScriptedRunHeldAt(Step step, const std::vector<int>& signals = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGKILL}) {
     const std::vector<std::string> args = {"--seed", "12", "--count", "3"};
     std::string log;
     {
@@ -169,7 +173,7 @@ void signalScriptedRunHeldAt(Step step) {
     const Calls calls = callsFor(log, "ROCK1.COB");
     ASSERT_GT(calls.create * calls.write * calls.rename, 0) << log;
     const auto rocks = expectedRun(12, 2, 5);
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGKILL}) {
+    for (const int sig : signals) {
         SCOPED_TRACE(std::string(stepName(step)) + ", " + strsignal(sig));
         TempDir dir;
         for (const char* name : {"ROCK2.COB", "ROCK1.COB", "ROCK0.COB"}) writeOld(dir, name);
@@ -198,6 +202,12 @@ TEST(Replace, ASignalBeforeTheRenameLandsAfterItAndSIGKILLKeepsTheOldFile) {
     signalScriptedRunHeldAt(Step::BeforeRename);
 }
 TEST(Replace, ASignalAfterTheRenameKeepsTheNewFileAndPrintsItsName) { signalScriptedRunHeldAt(Step::AfterRename); }
+// Every other signal whose default action ends a process, but those of a
+// crash: SIGPIPE here comes from another process, not from a closed pipe.
+TEST(Replace, EveryOtherSignalThatEndsTheProgramKeepsTheOldFileAndNamesWhatItMade) {
+    signalScriptedRunHeldAt(Step::Written, {SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGIO,
+                                            SIGPWR, SIGSTKFLT, SIGRTMIN + 3, SIGRTMAX});
+}
 
 // The dialogue, held the same way while it writes its second rock.
 TEST(Replace, TheDialogueHeldAtEachStepKeepsTheOldFileAndTheTerminal) {
@@ -237,6 +247,77 @@ TEST(Replace, TheDialogueHeldAtEachStepKeepsTheOldFileAndTheTerminal) {
                 EXPECT_EQ(temporaryFiles(run.dir.path()), std::vector<std::string>{});
             }
             EXPECT_TRUE(run.terminalAsFound());
+        }
+    }
+}
+
+// A temporary file left by a process that was killed or crashed goes when a
+// later run writes the same name; one of a process still at work, or of
+// another name, stays.
+TEST(Replace, ALaterRunRemovesTheTemporaryFilesOfItsNamesLeftByProcessesThatAreGone) {
+    // A process that has ended: its number is free until it is given again.
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    ASSERT_GT(gone, 0);
+    waitpid(gone, nullptr, 0);
+    const unsigned long dead = static_cast<unsigned long>(gone), alive = static_cast<unsigned long>(getpid());
+    // A sheet's name too long for the whole name in its temporary one.
+    const std::string sheet = std::string(246, 's') + ".png";
+    TempDir dir;
+    const std::vector<std::string> leftovers = {temporaryNameFor("ROCK0.glb", dead, 255),
+                                                temporaryNameFor(sheet, dead, 255)};
+    const std::vector<std::string> staying = {temporaryNameFor("ROCK0.glb", alive, 255),
+                                              temporaryNameFor("OTHER.glb", dead, 255),
+                                              temporaryNameFor(sheet.substr(1), dead, 255), ".ROCK0.glb.x1.tmp"};
+    for (const auto* names : {&leftovers, &staying}) {
+        for (const std::string& name : *names) writeOld(dir, name);
+    }
+    ASSERT_EQ(runTavimor({"--seed", "1", "--format", "glb", "--preview", sheet, "--quiet"}, dir.path()).status, 0);
+    std::vector<std::string> expected = staying, left = temporaryFiles(dir.path());
+    std::sort(expected.begin(), expected.end());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, expected);
+}
+
+// Every name whose path fits the system works, however long its temporary
+// name would be; one that cannot fit is refused before anything is written.
+TEST(Replace, NamesUpToTheSystemsLimitsWorkAndLongerOnesAreRefusedFirst) {
+    TempDir dir;
+    // A directory whose path leaves room for "/ROCK0.COB" and no more
+    // (PATH_MAX counts the terminating zero).
+    std::string deep = dir.path();
+    const std::size_t room = PATH_MAX - 1 - std::string("/ROCK0.COB").size();
+    while (deep.size() < room) {
+        deep.push_back('/');
+        deep.append(std::min<std::size_t>(200, room - deep.size()), 'd');
+        ASSERT_EQ(mkdir(deep.c_str(), 0755), 0) << deep.size();
+    }
+    ASSERT_EQ(deep.size(), room);
+    const struct {
+        std::vector<std::string> args;
+        bool fits;
+    } runs[] = {
+        {{"-o", deep}, true},
+        {{"-o", deep, "--count", "11"}, false},  // ROCK10.COB: one character longer
+        {{"--format", "glb", "--preview", std::string(251, 'p') + ".png"}, true},
+        {{"--format", "glb", "--preview", std::string(241, 'p') + ".png"}, true},
+        {{"--format", "glb", "--preview", std::string(252, 'p') + ".png"}, false},
+    };
+    for (const auto& r : runs) {
+        SCOPED_TRACE(r.args.back().size());
+        TempDir work;
+        std::vector<std::string> args = {"--seed", "4", "--quiet"};
+        args.insert(args.end(), r.args.begin(), r.args.end());
+        const CommandResult run = runTavimor(args, work.path());
+        EXPECT_EQ(run.status, r.fits ? 0 : 2) << run.errors;
+        EXPECT_EQ(temporaryFiles(work.path()), std::vector<std::string>{});
+        if (!r.fits) {
+            EXPECT_TRUE(std::filesystem::is_empty(work.path()));
+            EXPECT_FALSE(fileExists(deep + "/ROCK10.COB"));
+        } else if (r.args[0] == "-o") {
+            EXPECT_TRUE(fileExists(deep + "/ROCK0.COB"));
+        } else {
+            EXPECT_TRUE(fileExists(work.file(r.args.back())));
         }
     }
 }
@@ -352,6 +433,19 @@ TEST(Replace, AFileTheUserMayNotWriteStaysAndTheNewFileGetsANewFilesMode) {
     struct stat info;
     ASSERT_EQ(stat(dir.file("ROCK0.COB").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+    // A link to a file the user may not write is the link's to replace:
+    // the link is judged, not what it points to, which stays as it was.
+    ASSERT_EQ(chmod(dir.file("ROCK1.COB").c_str(), 0444), 0);
+    const std::string target = readFile(dir.file("ROCK1.COB"));
+    ASSERT_EQ(symlink("ROCK1.COB", dir.file("LINK0.COB").c_str()), 0);
+    command.resize(command.size() - 5);
+    command.insert(command.end(), {"--seed", "2", "--name", "LINK", "--quiet"});
+    run = runCommand(command, dir.path());
+    EXPECT_EQ(run.status, 0) << run.errors;
+    ASSERT_EQ(lstat(dir.file("LINK0.COB").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(whichFile(dir.file("LINK0.COB"), expectedRun(2, 0, 5)[0]), "new");
+    EXPECT_EQ(readFile(dir.file("ROCK1.COB")), target);
 }
 
 TEST(Replace, TwoRunsAtOnceLeaveEveryFileWholeFromOneOfThem) {

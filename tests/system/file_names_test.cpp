@@ -47,11 +47,41 @@ TEST(FileNames, WindowsDeviceNamesInAnyCaseWithAnyExtension) {
     }
 }
 
-TEST(FileNames, TheTemporaryNameIsHiddenBesideTheFileAndCarriesItsName) {
-    const std::string beside = temporaryPathFor("out/ROCK0.COB");
-    EXPECT_TRUE(beside.starts_with("out/.ROCK0.COB.")) << beside;
-    EXPECT_TRUE(beside.ends_with(".tmp")) << beside;
-    EXPECT_TRUE(temporaryPathFor("ROCK0.COB").starts_with(".ROCK0.COB.")) << temporaryPathFor("ROCK0.COB");
+TEST(FileNames, TemporaryNamesFitTheDirectoryAndNameTheirFileAndProcess) {
+    const std::string longName(250, 'a');
+    const std::string accented = std::string(240, 'b') + "\xC3\xA9\xC3\xA9\xC3\xA9";  // three two-byte letters
+    const struct {
+        std::string name;
+        unsigned long process;
+        std::size_t longest;
+        std::string expected;  // "" where only the length is known
+    } cases[] = {
+        {"ROCK0.COB", 4242, 255, ".ROCK0.COB.4242.tmp"},
+        // One character short: the start of the name and a hash instead.
+        {std::string(242, 'x'), 77, 255, ""},
+        {longName, 123456, 255, ""},
+        {accented, 99, 255, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string temporary = temporaryNameFor(c.name, c.process, c.longest);
+        SCOPED_TRACE(temporary);
+        if (!c.expected.empty()) EXPECT_EQ(temporary, c.expected);
+        EXPECT_LE(temporary.size(), c.longest);
+        EXPECT_TRUE(temporary.starts_with("." + c.name.substr(0, 20)));
+        EXPECT_EQ(temporaryOwner(temporary, c.name), c.process);
+        EXPECT_EQ(temporaryProcess(temporary), c.process);
+        // Never the temporary of another name, and no letter cut in two.
+        EXPECT_FALSE(temporaryOwner(temporary, c.name + "x"));
+        EXPECT_FALSE(temporaryOwner(temporary, "c" + c.name));
+        for (std::size_t i = 0; i + 1 < temporary.size(); ++i) {
+            if (static_cast<unsigned char>(temporary[i]) >= 0xC0) {
+                EXPECT_EQ(static_cast<unsigned char>(temporary[i + 1]) & 0xC0, 0x80);
+            }
+        }
+    }
+    for (const char* other : {"ROCK0.COB", ".ROCK0.COB", ".ROCK0.COB.tmp", ".ROCK0.COB.12a.tmp", "..12.tmp"}) {
+        EXPECT_FALSE(temporaryProcess(other)) << other;
+    }
 }
 
 }  // namespace

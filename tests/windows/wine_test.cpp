@@ -108,12 +108,35 @@ TEST(Wine, AFolderWithANameBeyondTheCodePage) {
     }
 }
 
+TEST(Wine, ABareDriveIsItsCurrentDirectoryAndLongPathsWork) {
+    ASSERT_TRUE(exeBuilt());
+    // Wine's Z: is the Linux root, and its current directory on Z: the
+    // directory wine was started in: "-o Z:" writes there, not to the root.
+    TempDir dir;
+    const CommandResult drive = runExe({"--seed", "5", "-o", "Z:"}, dir.path());
+    ASSERT_EQ(drive.status, 0) << drive.errors;
+    EXPECT_EQ(drive.output, "seed 5\nZ:ROCK0.COB\n");
+    EXPECT_EQ(filesIn(dir), std::vector<std::string>{"ROCK0.COB"});
+    EXPECT_FALSE(std::filesystem::exists("/ROCK0.COB"));
+    // A folder whose whole path passes Windows' 260 characters.
+    TempDir linux, windows;
+    std::string deep = "d";
+    while (deep.size() < 300) deep += "/" + std::string(60, 'd');
+    for (const TempDir* d : {&linux, &windows}) ASSERT_TRUE(std::filesystem::create_directories(d->file(deep)));
+    const std::vector<std::string> args = {"--seed", "6", "--format", "glb", "-o", deep};
+    const CommandResult wine = runExe(args, windows.path());
+    ASSERT_EQ(wine.status, 0) << wine.errors;
+    ASSERT_EQ(runTavimor(args, linux.path()).status, 0);
+    EXPECT_EQ(readFile(windows.file(deep + "/ROCK0.glb")), readFile(linux.file(deep + "/ROCK0.glb")));
+}
+
 TEST(Wine, BadOptionsGiveStatusTwoAndNoConsoleIsReported) {
     ASSERT_TRUE(exeBuilt());
     // A stem that makes a device name is refused on every platform: on
     // Windows COM1.COB is the serial port.
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--count", "0"}, {"--format", "fbx"}, {"--bogus"}, {"--name", "COM", "--count", "3"}}) {
+             {"--count", "0"}, {"--format", "fbx"}, {"--bogus"}, {"--name", "COM", "--count", "3"},
+             {"--format", "glb", "--preview", "NUL .png"}, {"--format", "glb", "--preview", "CONOUT$.png"}}) {
         TempDir dir;
         const CommandResult wine = runExe(args, dir.path());
         EXPECT_EQ(wine.status, 2) << args[0];
