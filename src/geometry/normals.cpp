@@ -154,9 +154,69 @@ void normalise(const std::vector<float>& sums, std::vector<Position>& normals) {
     }
 }
 
-}  // namespace
+// The slow and sure way, for rocks many times longer than they are wide
+// or thick: in double precision, every corner's angle from its own two
+// edges, and atan to the last bit. There a vertex's normal can be what is
+// left when large shares of opposite faces all but cancel, and every
+// rounding of the fast way shows in it.
 
-void smoothNormals(const LevelMesh& level, std::span<const Position> positions, std::vector<Position>& normals) {
+// atan(r) for r in [0, 1] to double precision: above tan(pi / 12), atan(r)
+// is pi / 6 plus the atan of (sqrt(3) r - 1) / (sqrt(3) + r), below it;
+// there the series converges by more than a digit a term.
+double preciseAtanOfRatio(double r) {
+    constexpr double kSqrt3 = 1.7320508075688772;
+    constexpr double kTanPiOver12 = 0.2679491924311227;
+    constexpr double kPiOver6 = 0.5235987755982989;
+    const bool reduced = r > kTanPiOver12;
+    const double t = reduced ? (kSqrt3 * r - 1) / (kSqrt3 + r) : r;
+    const double square = t * t;
+    double sum = 0;
+    for (int k = 29; k >= 1; k -= 2) sum = 1.0 / k - square * sum;
+    return (reduced ? kPiOver6 : 0.0) + t * sum;
+}
+
+double preciseAngle(double cross, double dot) {
+    constexpr double kPi = 3.141592653589793;
+    const double along = dot < 0 ? -dot : dot;
+    if (cross <= 0 && along <= 0) return 0;
+    double angle = cross <= along ? preciseAtanOfRatio(cross / along) : kPi / 2 - preciseAtanOfRatio(along / cross);
+    return dot < 0 ? kPi - angle : angle;
+}
+
+void addPreciseShares(const LevelMesh& level, std::span<const Position> p, std::vector<Position>& sums) {
+    for (const auto& [ia, ib, ic] : level.faces) {
+        const Position &a = p[static_cast<std::size_t>(ia)], &b = p[static_cast<std::size_t>(ib)],
+                       &c = p[static_cast<std::size_t>(ic)];
+        const Position u = b - a, v = c - a, w = c - b;
+        // Clockwise seen from outside: v x u points out.
+        const Position n = cross(v, u);
+        const double twiceArea = std::sqrt(dot(n, n));
+        if (!(twiceArea > 0)) continue;
+        const Position unit = n * (1.0 / twiceArea);
+        sums[static_cast<std::size_t>(ia)] = sums[static_cast<std::size_t>(ia)] + unit * preciseAngle(twiceArea, dot(u, v));
+        sums[static_cast<std::size_t>(ib)] = sums[static_cast<std::size_t>(ib)] + unit * preciseAngle(twiceArea, -dot(u, w));
+        sums[static_cast<std::size_t>(ic)] = sums[static_cast<std::size_t>(ic)] + unit * preciseAngle(twiceArea, dot(v, w));
+    }
+}
+
+// How many times the rock's box is longer along one axis than along
+// another: up to kFastAspect, single precision keeps every normal within a
+// tenth of a degree or so, and a rock of any shape a style makes stays well
+// inside it unless it is scaled so.
+constexpr double kFastAspect = 64;
+
+double aspectOf(std::span<const Position> positions) {
+    Position low = positions[0], high = positions[0];
+    for (const Position& p : positions) {
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+    const Position size = high - low;
+    const double longest = std::max({size.x, size.y, size.z}), shortest = std::min({size.x, size.y, size.z});
+    return shortest > 0 ? longest / shortest : HUGE_VAL;
+}
+
+void fastNormals(const LevelMesh& level, std::span<const Position> positions, std::vector<Position>& normals) {
     // Every step is one IEEE operation in single precision, in a fixed
     // order: every platform, and every vector width, gets the same bits.
     std::vector<float> sums(static_cast<std::size_t>(level.positionCount) * 3, 0.0f);
@@ -175,6 +235,28 @@ void smoothNormals(const LevelMesh& level, std::span<const Position> positions, 
     }
     normals.resize(static_cast<std::size_t>(level.positionCount));
     normalise(sums, normals);
+}
+
+void preciseNormals(const LevelMesh& level, std::span<const Position> positions, std::vector<Position>& normals) {
+    std::vector<Position> sums(static_cast<std::size_t>(level.positionCount), Position{0, 0, 0});
+    addPreciseShares(level, positions, sums);
+    normals.resize(sums.size());
+    for (std::size_t v = 0; v < sums.size(); ++v) {
+        const double length = std::sqrt(dot(sums[v], sums[v]));
+        const Position n = length > 0 ? sums[v] * (1.0 / length) : Position{0, 0, 0};
+        normals[v] = {static_cast<float>(n.x), static_cast<float>(n.y), static_cast<float>(n.z)};
+    }
+}
+
+}  // namespace
+
+void smoothNormals(const LevelMesh& level, std::span<const Position> positions, std::vector<Position>& normals) {
+    const std::span<const Position> own = positions.first(static_cast<std::size_t>(level.positionCount));
+    if (aspectOf(own) <= kFastAspect) {
+        fastNormals(level, own, normals);
+    } else {
+        preciseNormals(level, own, normals);
+    }
 }
 
 }  // namespace tavimor

@@ -73,6 +73,9 @@ TEST(Wine, ScriptedRunsWriteTheLinuxBytesInEveryFormat) {
          "obj,glb,stl,ply", "--preview", "sheet.png", "--preview-size", "96"},
         {"--seed", "8", "--count", "2", "--spike", "6", "--detail", "2", "--shading", "smooth", "--lod", "--format",
          "obj,glb,stl,ply"},
+        // Normals worked out the slow and sure way, for a needle.
+        {"--seed", "12345", "--spike", "9", "--scale", "1000,0.001,0.001", "--detail", "2", "--shading", "smooth",
+         "--format", "ply"},
     };
     for (const auto& args : runs) {
         SCOPED_TRACE(args[1]);
