@@ -30,6 +30,15 @@ TEST(Install, PutsTheProgramItsManualItsCompletionAndItsReadmeUnderThePrefix) {
     }
     const CommandResult version = runCommand({prefix.file("bin/tavimor"), "--version"}, "/");
     EXPECT_EQ(version.output, "tavimor " TAVIMOR_VERSION "\n");
+    // Every picture the installed README shows is installed where its link
+    // looks.
+    const std::string readme = readFile(prefix.file("share/doc/tavimor/README.md"));
+    const std::regex picture("!\\[[^\\]]*\\]\\(([^)]+)\\)");
+    int pictures = 0;
+    for (std::sregex_iterator it(readme.begin(), readme.end(), picture), end; it != end; ++it, ++pictures) {
+        EXPECT_TRUE(fileExists(prefix.file("share/doc/tavimor/" + (*it)[1].str()))) << (*it)[1];
+    }
+    EXPECT_GT(pictures, 0);
 }
 
 // The options a text names: in --help, the words that start its option
@@ -94,6 +103,8 @@ TEST(Completion, OffersWhatEachPlaceTakes) {
     TempDir dir;
     std::filesystem::create_directory(dir.file("rocks"));
     std::filesystem::create_directory(dir.file("scenes"));
+    std::filesystem::create_directory(dir.file("my dir"));
+    writeFileForTest(dir.file("my sheet.png"));
     writeFileForTest(dir.file("sheet.png"));
     writeFileForTest(dir.file("notes.txt"));
     const struct {
@@ -105,12 +116,19 @@ TEST(Completion, OffersWhatEachPlaceTakes) {
         {"tavimor --format g", "glb\n"},
         // After a comma: what was typed before it stays.
         {"tavimor --format obj,g", "obj,glb\n"},
-        {"tavimor --format cob,obj,", "cob,obj,cob\ncob,obj,glb\ncob,obj,obj\ncob,obj,ply\ncob,obj,stl\n"},
+        // A format named already is not offered again.
+        {"tavimor --format cob,obj,", "cob,obj,glb\ncob,obj,ply\ncob,obj,stl\n"},
+        {"tavimor --format obj,o", "\n"},
         {"tavimor --spike ", "0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n"},
         {"tavimor --count 3 --detail ", "0\n1\n2\n3\n4\n5\n6\n"},
         {"tavimor --shading s", "smooth\n"},
-        {"tavimor -o ", "rocks\nscenes\n"},
-        {"tavimor --preview ", "rocks\nscenes\nsheet.png\n"},
+        // A name with a blank is one offer.
+        {"tavimor -o ", "my dir\nrocks\nscenes\n"},
+        {"tavimor -o my", "my dir\n"},
+        {"tavimor --preview ", "my dir\nmy sheet.png\nrocks\nscenes\nsheet.png\n"},
+        // Options given already are not offered again.
+        {"tavimor --pack --count 3 --p", "--preview\n--preview-size\n"},
+        {"tavimor --quiet --detail=2 --q", "\n"},
         {"tavimor --count ", "\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(offers(c.typed, dir.path()), c.offered) << c.typed;

@@ -92,6 +92,14 @@ TEST(Wine, ScriptedRunsWriteTheLinuxBytesInEveryFormat) {
     }
 }
 
+TEST(Wine, TheProgramShipsWithoutItsDebuggingSymbols) {
+    ASSERT_TRUE(exeBuilt());
+    const CommandResult sections = runCommand({"x86_64-w64-mingw32-objdump", "-h", kExe}, "/");
+    ASSERT_EQ(sections.status, 0) << sections.errors;
+    EXPECT_NE(sections.output.find(".text"), std::string::npos);
+    EXPECT_EQ(sections.output.find(".debug"), std::string::npos);
+}
+
 TEST(Wine, AFolderWithANameBeyondTheCodePage) {
     ASSERT_TRUE(exeBuilt());
     // Arguments are read as typed, in UTF-16, and files opened by their
