@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
     const std::uint32_t seed = tavimor::seedFromCalendarTime(std::time(nullptr));
     tavimor::installSignalHandlers();
     tavimor::prepareStandardStreams();
+    tavimor::keepFreedMemoryForReuse();
     const std::vector<std::string> arguments = tavimor::commandLineArguments(argc, argv);
     int status = arguments.empty() ? runAtTheConsole(seed) : runFromTheCommandLine(arguments, seed);
     // Whatever else happened, output that could not be written fails the

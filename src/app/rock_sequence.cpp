@@ -1,6 +1,7 @@
 #include "app/rock_sequence.h"
 
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -9,37 +10,46 @@
 
 namespace tavimor {
 
-// One slot, filled by the maker's thread and taken by the writer. The
-// rocks come out in order, each made from the one generator: the same rocks
-// as made one after the other.
+// Rocks made out of turn: each thread takes the next rock no one has taken
+// yet and makes it, from the generator as it stands for that rock; the
+// program's thread takes them back in order, and makes one itself while
+// the next in order is not ready. At most kAhead rocks wait made.
 struct RockSequence::Ahead {
+    static constexpr int kAhead = 2;
     std::mutex lock;
     std::condition_variable changed;
-    MadeRock slot;
-    bool full = false;
+    int nextToMake = 0;
+    int taken = 0;
     bool stopping = false;
+    std::map<int, MadeRock> made;
+    // Rocks whose memory is used again.
+    std::vector<MadeRock> spare;
     std::thread thread;
+
+    bool mayMakeMore(int count) const { return nextToMake < count && nextToMake - taken < kAhead + 1; }
 };
 
 RockSequence::RockSequence(const RunSettings& settings, const DetailLevels& levels, SequenceNeeds needs)
-    : settings_(settings),
-      levels_(levels),
-      needs_(needs),
-      generator_{settings.seed.value()},
-      nextNumber_(settings.count - 1) {
+    : settings_(settings), levels_(levels), needs_(std::move(needs)) {
     // A rock too small to be worth a second thread is made in turn.
     if (settings.detail < 2 || settings.count < 2) return;
     ahead_ = std::make_unique<Ahead>();
     ahead_->thread = startBesideTheProgram([this] {
         Ahead& a = *ahead_;
-        MadeRock rock;
-        for (int left = settings_.count; left > 0; --left) {
-            make(rock);
-            std::unique_lock<std::mutex> hold(a.lock);
-            a.changed.wait(hold, [&] { return !a.full || a.stopping; });
+        std::unique_lock<std::mutex> hold(a.lock);
+        for (;;) {
+            a.changed.wait(hold, [&] { return a.stopping || a.mayMakeMore(settings_.count); });
             if (a.stopping) return;
-            std::swap(a.slot, rock);
-            a.full = true;
+            const int index = a.nextToMake++;
+            MadeRock rock;
+            if (!a.spare.empty()) {
+                rock = std::move(a.spare.back());
+                a.spare.pop_back();
+            }
+            hold.unlock();
+            make(index, rock);
+            hold.lock();
+            a.made.emplace(index, std::move(rock));
             a.changed.notify_all();
         }
     });
@@ -55,9 +65,12 @@ RockSequence::~RockSequence() {
     ahead_->thread.join();
 }
 
-void RockSequence::make(MadeRock& rock) {
-    rock.number = nextNumber_--;
-    makeDetailedRock(generator_, settings_.spike, settings_.scale, levels_,
+void RockSequence::make(int index, MadeRock& rock) const {
+    // Rock index in writing order is rock number count - 1 - index, and
+    // starts kVertexCount draws a rock into the run's sequence.
+    rock.number = settings_.count - 1 - index;
+    Lcg generator = skipped(Lcg{settings_.seed.value()}, static_cast<std::uint64_t>(index) * kVertexCount);
+    makeDetailedRock(generator, settings_.spike, settings_.scale, levels_,
                      RockIdentity{settings_.seed.value(), rock.number}, rock.positions);
     const auto levels = static_cast<std::size_t>(needs_.levels);
     const auto finest = static_cast<std::size_t>(settings_.detail);
@@ -70,20 +83,45 @@ void RockSequence::make(MadeRock& rock) {
         const auto count = static_cast<std::size_t>(levels_.levels[finest - k].positionCount);
         rock.extents[k] = extentOf(std::span(rock.positions).first(count));
     }
+    if (ahead_ && needs_.finish) needs_.finish(rock);
 }
 
-const MadeRock& RockSequence::next() {
-    if (ahead_) {
-        Ahead& a = *ahead_;
-        std::unique_lock<std::mutex> hold(a.lock);
-        a.changed.wait(hold, [&] { return a.full; });
-        std::swap(current_, a.slot);
-        a.full = false;
-        a.changed.notify_all();
+MadeRock& RockSequence::next() {
+    const int index = nextIndex_++;
+    if (!ahead_) {
+        make(index, current_);
         return current_;
     }
-    make(current_);
-    return current_;
+    Ahead& a = *ahead_;
+    std::unique_lock<std::mutex> hold(a.lock);
+    // The rock written last is done with: its memory goes to the next one.
+    if (index > 0) a.spare.push_back(std::move(current_));
+    a.taken = index;
+    a.changed.notify_all();
+    for (;;) {
+        if (const auto found = a.made.find(index); found != a.made.end()) {
+            current_ = std::move(found->second);
+            a.made.erase(found);
+            return current_;
+        }
+        if (!a.mayMakeMore(settings_.count)) {
+            a.changed.wait(hold);
+            continue;
+        }
+        // While the rock in order is being made elsewhere, this thread makes
+        // the next one nobody has taken (that one itself, if nobody has).
+        const int other = a.nextToMake++;
+        MadeRock rock;
+        if (!a.spare.empty()) {
+            rock = std::move(a.spare.back());
+            a.spare.pop_back();
+        }
+        hold.unlock();
+        make(other, rock);
+        hold.lock();
+        a.made.emplace(other, std::move(rock));
+        a.changed.notify_all();
+    }
 }
 
 }  // namespace tavimor

@@ -1,13 +1,18 @@
 #pragma once
 
 // The rocks of a run, in the order they are written: the one place where
-// rocks are made. A rock of detail 2 or more is made one ahead, on a thread
-// of its own, while the one before it is written.
+// rocks are made. Rocks of detail 2 or more are made on two threads, a
+// thread of their own and the program's own while it has nothing to write,
+// a few rocks ahead of the one being written.
 
+#include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/run_settings.h"
+#include "formats/format.h"
 #include "geometry/detailed_rock.h"
 #include "geometry/extent.h"
 
@@ -23,6 +28,13 @@ struct MadeRock {
     std::vector<std::vector<Position>> normals = {};
     // The extent of each level asked for, [k] as for normals.
     std::vector<Extent> extents = {};
+    // What the sequence's user made of the rock right after it (its files:
+    // a list for each level in each format), on the same thread. The memory
+    // goes on to the next rock.
+    std::vector<std::vector<FormatFile>> files = {};
+    // A file that could not be made, and why; empty where every one was.
+    std::string notMade = {};
+    std::string_view notMadeWhy = {};
 };
 
 // What the user of a sequence needs of each rock.
@@ -30,6 +42,10 @@ struct SequenceNeeds {
     // Levels from the finest down: 1, or detail + 1 for levels of detail.
     int levels = 1;
     bool normals = false;
+    // Work on each rock made ahead, once it is made, done where it is made:
+    // on either thread, so it must touch nothing but the rock. A rock made
+    // in turn is not finished here: its user works on it as it pleases.
+    std::function<void(MadeRock&)> finish = {};
 };
 
 class RockSequence {
@@ -40,18 +56,22 @@ public:
     RockSequence(const RockSequence&) = delete;
     RockSequence& operator=(const RockSequence&) = delete;
 
-    // The next rock. It stays valid until the next call.
-    const MadeRock& next();
+    // The next rock, the caller's until the next call.
+    MadeRock& next();
+
+    // Whether rocks are made ahead, on a second thread; if not, each is
+    // made in turn when it is asked for.
+    bool makesAhead() const { return ahead_ != nullptr; }
 
 private:
     struct Ahead;
-    void make(MadeRock& rock);
+    // Makes rock index of the writing order (number count - 1 - index).
+    void make(int index, MadeRock& rock) const;
 
     const RunSettings& settings_;
     const DetailLevels& levels_;
     SequenceNeeds needs_;
-    Lcg generator_;
-    int nextNumber_;
+    int nextIndex_ = 0;
     MadeRock current_;
     // The thread that makes rocks ahead and what it shares; none where a
     // rock is made in turn.

@@ -49,21 +49,26 @@ RockMesh meshOf(const MadeRock& rock, std::size_t k, bool smooth) {
                     .extent = &rock.extents[k]};
 }
 
-// Level k of a rock in every format; false when the run ends here.
-bool writeRockLevel(const RunSettings& settings, OutputDirectory& directory, const LevelWriters& writers,
-                    const MadeRock& rock, int k, RunReport& report) {
-    const RockMesh mesh = meshOf(rock, static_cast<std::size_t>(k), settings.smooth);
-    const std::string base = levelName(settings, rock.number, k);
-    // One format at a time: a finely detailed rock's files are large.
-    for (std::size_t f = 0; f < writers.size(); ++f) {
-        const std::optional<std::vector<FormatFile>> files = writers[f]->rockFiles(mesh, base);
-        if (!files) {
-            const Format& format = *settings.formats[f];
-            report.notMade(directory.pathOf(base + std::string(format.extension())), format.tooLarge());
-            return false;
-        }
-        for (const FormatFile& file : *files) {
-            if (!saveMade(report, directory, base + file.suffix, file.bytes)) return false;
+// The files of a made rock, every level in every format in the order they
+// are written, each list made into listFor(k, f) and handed to use (which
+// says whether the run goes on). False when a format cannot hold the rock,
+// whose file's name and why are then noted, or when use says stop.
+template <typename ListFor, typename Use>
+bool makeFilesOf(const RunSettings& settings, const std::vector<LevelWriters>& writers, MadeRock& rock,
+                 ListFor listFor, Use use) {
+    rock.notMade.clear();
+    for (std::size_t k = 0; k < writers.size(); ++k) {
+        const RockMesh mesh = meshOf(rock, k, settings.smooth);
+        const std::string base = levelName(settings, rock.number, static_cast<int>(k));
+        for (std::size_t f = 0; f < writers[k].size(); ++f) {
+            std::vector<FormatFile>& files = listFor(k, f);
+            if (!writers[k][f]->rockFiles(mesh, base, files)) {
+                const Format& format = *settings.formats[f];
+                rock.notMade = base + std::string(format.extension());
+                rock.notMadeWhy = format.tooLarge();
+                return false;
+            }
+            if (!use(base, files)) return false;
         }
     }
     return true;
@@ -78,16 +83,50 @@ int writeEachRock(const RunSettings& settings, const DetailLevels& levels, Outpu
     for (int k = 0; k < levelsWritten; ++k) {
         writers.push_back(writersFor(settings, levels.levels[static_cast<std::size_t>(settings.detail - k)]));
     }
-    RockSequence rocks(settings, levels, {levelsWritten, settings.smooth});
+    const std::size_t formats = settings.formats.size();
+    // Rocks made ahead are formatted where they are made, on either thread,
+    // and only written here: a finely detailed rock's bytes, text above
+    // all, cost more than its making. Their lists of files stay with them,
+    // a list for each level in each format, the memory used again.
+    const auto keep = [&](MadeRock& rock) {
+        rock.files.resize(writers.size() * formats);
+        std::size_t made = 0;
+        makeFilesOf(
+            settings, writers, rock, [&](std::size_t k, std::size_t f) -> auto& { return rock.files[k * formats + f]; },
+            [&](const std::string&, const std::vector<FormatFile>&) {
+                ++made;
+                return true;
+            });
+        // Lists past a format that failed hold an earlier rock's files.
+        rock.files.resize(made);
+    };
+    RockSequence rocks(settings, levels, {levelsWritten, settings.smooth, keep});
+    const auto save = [&](const std::string& base, const std::vector<FormatFile>& files) {
+        return std::all_of(files.begin(), files.end(), [&](const FormatFile& file) {
+            return saveMade(report, directory, base + file.suffix, file.bytes);
+        });
+    };
+    // A rock made in turn has its files made here, a format at a time, each
+    // written before the next is made, in one list: they can be large.
+    std::vector<FormatFile> inTurn;
     for (int i = 0; i < settings.count; ++i) {
-        const MadeRock& rock = rocks.next();
+        MadeRock& rock = rocks.next();
         reach = std::max(reach, rock.extents[0].reach);
-        for (int k = 0; k < levelsWritten; ++k) {
-            if (!writeRockLevel(settings, directory, writers[static_cast<std::size_t>(k)], rock, k, report)) {
-                return kExitFailure;
+        bool written = true;
+        if (rocks.makesAhead()) {
+            for (std::size_t list = 0; list < rock.files.size() && written; ++list) {
+                written = save(levelName(settings, rock.number, static_cast<int>(list / formats)), rock.files[list]);
             }
+        } else {
+            written = makeFilesOf(
+                settings, writers, rock, [&](std::size_t, std::size_t) -> auto& { return inTurn; }, save);
         }
-        report.progress(i + 1, settings.count);
+        if (written && rock.notMade.empty()) {
+            report.progress(i + 1, settings.count);
+            continue;
+        }
+        if (!rock.notMade.empty()) report.notMade(directory.pathOf(rock.notMade), rock.notMadeWhy);
+        return kExitFailure;
     }
     return kExitSuccess;
 }

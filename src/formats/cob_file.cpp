@@ -190,8 +190,10 @@ namespace {
 
 class CobWriter final : public LevelWriter {
 public:
-    std::optional<std::vector<FormatFile>> rockFiles(const RockMesh& rock, std::string_view) const override {
-        return std::vector<FormatFile>{{".COB", cobFile(rock.positions, rock.number)}};
+    bool rockFiles(const RockMesh& rock, std::string_view, std::vector<FormatFile>& files) const override {
+        prepareFiles(files, {".COB"});
+        files[0].bytes = cobFile(rock.positions, rock.number);
+        return true;
     }
 };
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <span>
@@ -42,6 +43,17 @@ struct FormatFile {
     std::string bytes;
 };
 
+// files made to hold count files, each with its suffix and no bytes, the
+// room of the bytes there before kept: where a writer puts a rock's files.
+inline void prepareFiles(std::vector<FormatFile>& files, std::initializer_list<std::string_view> suffixes) {
+    files.resize(suffixes.size());
+    std::size_t i = 0;
+    for (const std::string_view suffix : suffixes) {
+        files[i].suffix = suffix;
+        files[i++].bytes.clear();
+    }
+}
+
 // What a packed file's head needs to know of its rocks.
 struct PackedRock {
     std::string name;
@@ -65,9 +77,10 @@ class LevelWriter {
 public:
     virtual ~LevelWriter() = default;
 
-    // The files of one rock, named base + suffix: its own file first. None
+    // The files of one rock into files, named base + suffix, its own file
+    // first; the room of the bytes already in files is used again. False
     // when the format cannot hold the rock.
-    virtual std::optional<std::vector<FormatFile>> rockFiles(const RockMesh& rock, std::string_view base) const = 0;
+    virtual bool rockFiles(const RockMesh& rock, std::string_view base, std::vector<FormatFile>& files) const = 0;
 
     // A file of many rocks is a head, then a piece of every rock for each of
     // the format's passes over the rocks, in the order written.

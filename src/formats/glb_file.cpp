@@ -301,22 +301,26 @@ public:
         }
     }
 
-    std::optional<std::string> file(const RockMesh& rock) const {
+    // A file of one rock appended to out; false, with out as it was, past
+    // glTF's 4 GiB.
+    bool appendFile(std::string& out, const RockMesh& rock) const {
         const auto count = static_cast<std::size_t>(level_.positionCount);
         const Extent extent = rock.extent != nullptr ? *rock.extent : extentOf(rock.positions.first(count));
         const GlbRock entry = glbRockOf(rock.name, extent, rock.offset);
-        std::string out;
+        const std::size_t start = out.size();
         const bool fits = writeHead(layout_, 1, [&](std::uint64_t) { return entry; },
                                     [&](std::string_view bytes) { out.append(bytes); });
-        if (!fits) return std::nullopt;
+        if (!fits) {
+            out.resize(start);
+            return false;
+        }
         appendBlock(out, rock);
-        return out;
+        return true;
     }
 
-    std::optional<std::vector<FormatFile>> rockFiles(const RockMesh& rock, std::string_view) const override {
-        std::optional<std::string> bytes = file(rock);
-        if (!bytes) return std::nullopt;
-        return std::vector<FormatFile>{{".glb", std::move(*bytes)}};
+    bool rockFiles(const RockMesh& rock, std::string_view, std::vector<FormatFile>& files) const override {
+        prepareFiles(files, {".glb"});
+        return appendFile(files[0].bytes, rock);
     }
     bool headListsRocks() const override { return true; }
     bool writePackHead(const PackContents& pack, const ByteSink& put) const override {
@@ -394,7 +398,9 @@ const Format& glbFormat() {
 }
 
 std::optional<std::string> glbFile(const LevelMesh& level, const RockMesh& rock) {
-    return GlbWriter(level, !rock.normals.empty()).file(rock);
+    std::string out;
+    if (!GlbWriter(level, !rock.normals.empty()).appendFile(out, rock)) return std::nullopt;
+    return out;
 }
 
 }  // namespace tavimor

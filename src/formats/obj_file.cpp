@@ -2,28 +2,78 @@
 
 #include <charconv>
 #include <initializer_list>
+#include <span>
 
 #include "formats/mesh_export.h"
 
 namespace tavimor {
 namespace {
 
-// Shortest text that reads back as the same number.
-template <typename Number>
-void appendNumber(std::string& out, Number v) {
-    char text[32];
-    out.append(text, std::to_chars(text, text + sizeof text, v).ptr);
+// Numbers as the glb holds them: single precision, in the shortest text
+// that reads back as the same float. Adding zero turns a negative zero into
+// a positive one.
+float stored(double v) { return static_cast<float>(v) + 0.0f; }
+
+// Gathers lines in a block of its own and appends them to out a block at
+// a time: no room is made (and cleared) in out beforehand.
+class LineWriter {
+public:
+    explicit LineWriter(std::string& out) : out_(out) {}
+    ~LineWriter() { flush(); }
+    LineWriter(const LineWriter&) = delete;
+    LineWriter& operator=(const LineWriter&) = delete;
+
+    // Makes sure a line of up to kLongestLine characters fits.
+    void line() {
+        if (at_ + kLongestLine > block_ + kBlock) flush();
+    }
+    void text(std::string_view t) {
+        for (const char c : t) *at_++ = c;
+    }
+    void character(char c) { *at_++ = c; }
+    template <typename Number>
+    void number(Number v) {
+        at_ = std::to_chars(at_, block_ + kBlock, v).ptr;
+    }
+
+private:
+    static constexpr std::size_t kBlock = 1 << 16;
+    static constexpr std::size_t kLongestLine = 256;
+    void flush() {
+        out_.append(block_, static_cast<std::size_t>(at_ - block_));
+        at_ = block_;
+    }
+    std::string& out_;
+    char block_[kBlock];
+    char* at_ = block_;
+};
+
+// "key a b c" lines of floats, one per vector.
+void appendVectorLines(std::string& out, std::string_view key, std::span<const Position> vectors,
+                       const Position& offset) {
+    LineWriter put(out);
+    for (const Position& vector : vectors) {
+        const Position p = yUp(offsetBy(vector, offset));
+        put.line();
+        put.text(key);
+        for (const double v : {p.x, p.y, p.z}) {
+            put.character(' ');
+            put.number(stored(v));
+        }
+        put.character('\n');
+    }
 }
 
-// "key a b ...", each number in its shortest exact form, and the line end.
-template <typename Number>
-void appendLine(std::string& out, std::string_view key, std::initializer_list<Number> numbers) {
-    out.append(key);
-    for (const Number v : numbers) {
-        out.push_back(' ');
-        appendNumber(out, v);
+void appendTextureLines(std::string& out, const LevelMesh& level) {
+    LineWriter put(out);
+    for (const TextureVertex& t : level.textureVertices) {
+        put.line();
+        put.text("vt ");
+        put.number(stored(t.u));
+        put.character(' ');
+        put.number(stored(t.v));
+        put.character('\n');
     }
-    out.push_back('\n');
 }
 
 // Where an object's positions, texture vertices and normals start in the
@@ -34,6 +84,29 @@ struct ObjStart {
     long long normal = 1;
 };
 
+// The faces, counter-clockwise seen from outside: "f v/vt" or, smooth,
+// "f v/vt/vn".
+void appendFaceLines(std::string& out, const LevelMesh& level, bool smooth, const ObjStart& start) {
+    LineWriter put(out);
+    for (std::size_t f = 0; f < level.faces.size(); ++f) {
+        const auto corners = outwardCorners(level.faces[f]);
+        const auto textures = outwardCorners(level.faceTextures[f]);
+        put.line();
+        put.character('f');
+        for (std::size_t k = 0; k < 3; ++k) {
+            put.character(' ');
+            put.number(start.position + corners[k]);
+            put.character('/');
+            put.number(start.texture + textures[k]);
+            if (smooth) {
+                put.character('/');
+                put.number(start.normal + corners[k]);
+            }
+        }
+        put.character('\n');
+    }
+}
+
 // The lines before the first object: what made the file, and its material
 // library.
 std::string objHead(std::string_view materialFile) {
@@ -43,57 +116,63 @@ std::string objHead(std::string_view materialFile) {
     return out;
 }
 
-void appendObject(std::string& out, const LevelMesh& level, const RockMesh& rock, const ObjStart& start) {
+// What every rock of a level writes the same: its texture vertices, and
+// the faces of a file of one rock.
+struct LevelText {
+    std::string textures;
+    std::string faces;
+};
+
+LevelText levelText(const LevelMesh& level, bool smooth) {
+    LevelText text;
+    appendTextureLines(text.textures, level);
+    appendFaceLines(text.faces, level, smooth, ObjStart{});
+    return text;
+}
+
+// One object: "o NAME", its positions (moved by its offset), texture
+// vertices, normals where smooth, then its faces, all with the material
+// "rock"; faces given where they are the level's own.
+void appendObject(std::string& out, const LevelMesh& level, const RockMesh& rock, const std::string& textures,
+                  const ObjStart& start, const std::string* faces) {
     const bool smooth = !rock.normals.empty();
+    // Room for the lines as long as they get (about 40 characters a vector),
+    // so that a finely detailed rock's text is never copied to grow.
+    out.reserve(out.size() + 64 + rock.name.size() + 40 * (static_cast<std::size_t>(level.positionCount) + rock.normals.size()) +
+                textures.size() + (faces != nullptr ? faces->size() : 0));
     out.append("o ");
     out.append(rock.name);
     out.push_back('\n');
-    for (const Position& position : rock.positions.first(static_cast<std::size_t>(level.positionCount))) {
-        const Position p = yUp(offsetBy(position, rock.offset));
-        appendLine(out, "v", {p.x, p.y, p.z});
-    }
-    for (const TextureVertex& t : level.textureVertices) appendLine(out, "vt", {t.u, t.v});
-    // Normals are unit vectors: single precision holds them to the last
-    // visible bit, in half the text.
-    for (const Position& normal : rock.normals) {
-        const Position n = yUp(normal);
-        appendLine(out, "vn", {static_cast<float>(n.x), static_cast<float>(n.y), static_cast<float>(n.z)});
-    }
+    appendVectorLines(out, "v", rock.positions.first(static_cast<std::size_t>(level.positionCount)), rock.offset);
+    out.append(textures);
+    appendVectorLines(out, "vn", rock.normals, {0, 0, 0});
     // Blender's importer shades a face smooth only inside a smoothing group.
     out.append(smooth ? "usemtl rock\ns 1\n" : "usemtl rock\n");
-    for (std::size_t f = 0; f < level.faces.size(); ++f) {
-        const auto corners = outwardCorners(level.faces[f]);
-        const auto textures = outwardCorners(level.faceTextures[f]);
-        out.push_back('f');
-        for (std::size_t k = 0; k < 3; ++k) {
-            out.push_back(' ');
-            appendNumber(out, start.position + corners[k]);
-            out.push_back('/');
-            appendNumber(out, start.texture + textures[k]);
-            if (smooth) {
-                out.push_back('/');
-                appendNumber(out, start.normal + corners[k]);
-            }
-        }
-        out.push_back('\n');
+    if (faces != nullptr) {
+        out.append(*faces);
+    } else {
+        appendFaceLines(out, level, smooth, start);
     }
 }
 
 }  // namespace
 
 std::string objFile(const LevelMesh& level, const RockMesh& rock, std::string_view materialFile) {
+    const LevelText text = levelText(level, !rock.normals.empty());
     std::string out = objHead(materialFile);
-    // Room for the lines as long as they get, so that a finely detailed
-    // rock's text is never copied to grow.
-    out.reserve(out.size() + static_cast<std::size_t>(level.positionCount) * 72 +
-                level.textureVertices.size() * 48 + rock.normals.size() * 48 + level.faces.size() * 64);
-    appendObject(out, level, rock, ObjStart{});
+    appendObject(out, level, rock, text.textures, ObjStart{}, &text.faces);
     return out;
 }
 
 std::string mtlFile() {
     std::string out = "# material made by tavimor\nnewmtl rock\nKa 0 0 0\n";
-    appendLine(out, "Kd", {kRockColour.red, kRockColour.green, kRockColour.blue});
+    out.append("Kd");
+    for (const double channel : {kRockColour.red, kRockColour.green, kRockColour.blue}) {
+        char text[32];
+        out.push_back(' ');
+        out.append(text, std::to_chars(text, text + sizeof text, channel).ptr);
+    }
+    out.push_back('\n');
     // Matte, opaque, lit by diffuse light only, as in the COB file.
     out.append("Ks 0 0 0\nd 1\nillum 1\n");
     return out;
@@ -103,10 +182,14 @@ namespace {
 
 class ObjWriter final : public LevelWriter {
 public:
-    explicit ObjWriter(const LevelMesh& level) : level_(level) {}
+    ObjWriter(const LevelMesh& level, bool smooth) : level_(level), text_(levelText(level, smooth)) {}
 
-    std::optional<std::vector<FormatFile>> rockFiles(const RockMesh& rock, std::string_view base) const override {
-        return std::vector<FormatFile>{{".obj", objFile(level_, rock, std::string(base) + ".mtl")}, {".mtl", mtlFile()}};
+    bool rockFiles(const RockMesh& rock, std::string_view base, std::vector<FormatFile>& files) const override {
+        prepareFiles(files, {".obj", ".mtl"});
+        files[0].bytes.append(objHead(std::string(base) + ".mtl"));
+        appendObject(files[0].bytes, level_, rock, text_.textures, ObjStart{}, &text_.faces);
+        files[1].bytes = mtlFile();
+        return true;
     }
     bool writePackHead(const PackContents& pack, const ByteSink& put) const override {
         put(objHead(pack.base + ".mtl"));
@@ -116,12 +199,14 @@ public:
         const auto i = static_cast<long long>(index);
         const auto positions = static_cast<long long>(level_.positionCount);
         const auto textures = static_cast<long long>(level_.textureVertices.size());
-        appendObject(out, level_, rock, ObjStart{1 + i * positions, 1 + i * textures, 1 + i * positions});
+        appendObject(out, level_, rock, text_.textures, ObjStart{1 + i * positions, 1 + i * textures, 1 + i * positions},
+                     nullptr);
     }
     std::vector<FormatFile> packCompanions(std::string_view) const override { return {{".mtl", mtlFile()}}; }
 
 private:
     const LevelMesh& level_;
+    const LevelText text_;
 };
 
 class ObjFormat final : public Format {
@@ -129,8 +214,8 @@ public:
     std::string_view name() const override { return "obj"; }
     std::string_view extension() const override { return ".obj"; }
     std::vector<std::string_view> companionSuffixes() const override { return {".mtl"}; }
-    std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings&) const override {
-        return std::make_unique<ObjWriter>(level);
+    std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings& settings) const override {
+        return std::make_unique<ObjWriter>(level, settings.normals);
     }
 };
 

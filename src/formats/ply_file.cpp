@@ -57,12 +57,21 @@ void appendVertices(std::string& out, const LevelMesh& level, const RockMesh& ro
     }
 }
 
+void appendFile(std::string& out, const LevelMesh& level, const RockMesh& rock) {
+    out.append(plyHead(rock.name, static_cast<std::uint64_t>(level.positionCount), level.faces.size(),
+                       !rock.normals.empty()));
+    appendVertices(out, level, rock);
+    appendFaces(out, level, 0);
+}
+
 class PlyWriter final : public LevelWriter {
 public:
     PlyWriter(const LevelMesh& level, bool normals) : level_(level), normals_(normals) {}
 
-    std::optional<std::vector<FormatFile>> rockFiles(const RockMesh& rock, std::string_view) const override {
-        return std::vector<FormatFile>{{".ply", plyFile(level_, rock)}};
+    bool rockFiles(const RockMesh& rock, std::string_view, std::vector<FormatFile>& files) const override {
+        prepareFiles(files, {".ply"});
+        appendFile(files[0].bytes, level_, rock);
+        return true;
     }
     // Every vertex comes before any face: one pass for each.
     int packPasses() const override { return 2; }
@@ -106,10 +115,8 @@ const Format& plyFormat() {
 }
 
 std::string plyFile(const LevelMesh& level, const RockMesh& rock) {
-    std::string out = plyHead(rock.name, static_cast<std::uint64_t>(level.positionCount), level.faces.size(),
-                              !rock.normals.empty());
-    appendVertices(out, level, rock);
-    appendFaces(out, level, 0);
+    std::string out;
+    appendFile(out, level, rock);
     return out;
 }
 

@@ -37,12 +37,19 @@ void appendFacets(std::string& out, const LevelMesh& level, const RockMesh& rock
     }
 }
 
+void appendFile(std::string& out, const LevelMesh& level, const RockMesh& rock) {
+    out.append(stlHead(rock.name, static_cast<std::uint32_t>(level.faces.size())));
+    appendFacets(out, level, rock);
+}
+
 class StlWriter final : public LevelWriter {
 public:
     explicit StlWriter(const LevelMesh& level) : level_(level) {}
 
-    std::optional<std::vector<FormatFile>> rockFiles(const RockMesh& rock, std::string_view) const override {
-        return std::vector<FormatFile>{{".stl", stlFile(level_, rock)}};
+    bool rockFiles(const RockMesh& rock, std::string_view, std::vector<FormatFile>& files) const override {
+        prepareFiles(files, {".stl"});
+        appendFile(files[0].bytes, level_, rock);
+        return true;
     }
     bool writePackHead(const PackContents& pack, const ByteSink& put) const override {
         put(stlHead(pack.base + ", " + std::to_string(pack.rocks) + " rocks",
@@ -77,8 +84,8 @@ const Format& stlFormat() {
 }
 
 std::string stlFile(const LevelMesh& level, const RockMesh& rock) {
-    std::string out = stlHead(rock.name, static_cast<std::uint32_t>(level.faces.size()));
-    appendFacets(out, level, rock);
+    std::string out;
+    appendFile(out, level, rock);
     return out;
 }
 

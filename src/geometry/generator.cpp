@@ -1,5 +1,7 @@
 #include "geometry/generator.h"
 
+#include <initializer_list>
+
 namespace tavimor {
 
 double factorOfDraw(int r, double spike) {
@@ -13,4 +15,23 @@ double factorOfDraw(int r, double spike) {
     return s * static_cast<double>(u) + 1.0;
 }
 
+}  // namespace tavimor
+
+namespace tavimor {
+namespace {
+
+// Skipping draws lands where taking them one by one does.
+constexpr bool skipsAsItSteps() {
+    for (const std::uint32_t seed : {0u, 1u, 2531011u, 4294967295u}) {
+        Lcg stepped{seed};
+        for (std::uint64_t draws = 0; draws < 300; ++draws) {
+            if (skipped(Lcg{seed}, draws).state != stepped.state) return false;
+            nextRandom(stepped);
+        }
+    }
+    return true;
+}
+static_assert(skipsAsItSteps());
+
+}  // namespace
 }  // namespace tavimor

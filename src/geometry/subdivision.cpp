@@ -1,6 +1,7 @@
 #include "geometry/subdivision.h"
 
-#include "geometry/hash.h"
+#include <span>
+
 
 namespace tavimor {
 namespace {
@@ -8,12 +9,6 @@ namespace {
 // The finer levels add a vertex on every edge: the counts the issue of
 // detail promises.
 static_assert(kVertexCount - 2 == 73 && kFaceCount == 2 * 73);
-
-std::uint64_t pairKey(int a, int b) {
-    const auto low = static_cast<std::uint64_t>(a < b ? a : b);
-    const auto high = static_cast<std::uint64_t>(a < b ? b : a);
-    return (high << 32) | low;
-}
 
 // The edges of the texture mesh at level 0: each pair of texture vertices
 // that two corners of a face join, counted once.
@@ -32,35 +27,12 @@ constexpr std::uint64_t textureEdgesOfLevelZero() {
     return count;
 }
 
-// Edges to the vertices made on them, while a level is built: open
-// addressing over a power-of-two table, several times faster than a node
-// per entry, which matters at the finest levels (half a million edges).
-class EdgeTable {
-public:
-    explicit EdgeTable(std::size_t edges) {
-        std::size_t size = 16;
-        while (size < 2 * edges) size *= 2;
-        keys_.assign(size, kEmpty);
-        values_.resize(size);
-    }
-    // The value for the edge, made by make() the first time it is asked.
-    template <typename Make>
-    int find(std::uint64_t key, Make make) {
-        const std::size_t mask = keys_.size() - 1;
-        for (std::size_t at = static_cast<std::size_t>((key * kGolden) >> 20) & mask;; at = (at + 1) & mask) {
-            if (keys_[at] == key) return values_[at];
-            if (keys_[at] == kEmpty) {
-                keys_[at] = key;
-                return values_[at] = make();
-            }
-        }
-    }
-
-private:
-    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
-    std::vector<std::uint64_t> keys_;
-    std::vector<int> values_;
-};
+// A half-edge: edge e of face f, from its corner e to corner e + 1, is
+// 3 f + e. Every edge of the closed mesh is two half-edges, one each way;
+// each half-edge's twin is the other. Knowing the twins, a level finds the
+// vertex made on an edge by an array look-up, and hands the next level its
+// twins without searching.
+using Twins = std::vector<int>;
 
 LevelMesh levelZero() {
     LevelMesh level;
@@ -77,42 +49,102 @@ LevelMesh levelZero() {
     return level;
 }
 
+Twins twinsOfLevelZero() {
+    Twins twins(3 * kFaces.size(), -1);
+    for (std::size_t h = 0; h < twins.size(); ++h) {
+        const int a = kFaces[h / 3][h % 3].vertex, b = kFaces[h / 3][(h + 1) % 3].vertex;
+        for (std::size_t t = 0; t < twins.size() && twins[h] < 0; ++t) {
+            if (kFaces[t / 3][t % 3].vertex == b && kFaces[t / 3][(t + 1) % 3].vertex == a) twins[h] = static_cast<int>(t);
+        }
+    }
+    return twins;
+}
+
+// The children of face f are faces 4 f to 4 f + 3: (a, ab, ca), (ab, b, bc),
+// (ca, bc, c) and (ab, bc, ca). Edge e of the parent becomes the first
+// half, from its start to its midpoint, and the second half, in these
+// children's edges:
+constexpr int kFirstHalf[3] = {0 * 3 + 0, 1 * 3 + 1, 2 * 3 + 2};
+constexpr int kSecondHalf[3] = {1 * 3 + 0, 2 * 3 + 1, 0 * 3 + 2};
+// and the inner edges pair off within the four: child 0's edge 1 with child
+// 3's edge 2, child 1's edge 2 with child 3's edge 0, child 2's edge 0 with
+// child 3's edge 1.
+constexpr std::array<std::array<int, 2>, 3> kInnerPairs = {{{0 * 3 + 1, 3 * 3 + 2}, {1 * 3 + 2, 3 * 3 + 0}, {2 * 3 + 0, 3 * 3 + 1}}};
+
 // The level above `below`: every face split into four, the corners in the
-// same turning order as their parent's.
-LevelMesh splitLevel(const LevelMesh& below, std::vector<std::array<int, 2>>& edgeOfPosition) {
+// same turning order as their parent's. New positions and texture vertices
+// are numbered as the faces meet their edges, in face order.
+// The twins of the new level are worked out only where a level follows.
+LevelMesh splitLevel(const LevelMesh& below, Twins& twins, std::vector<std::array<int, 2>>& edgeOfPosition,
+                     bool last) {
     LevelMesh level;
     level.positionCount = below.positionCount;
     level.textureVertices = below.textureVertices;
     level.textureOwners = below.textureOwners;
-    level.faces.reserve(below.faces.size() * 4);
-    level.faceTextures.reserve(below.faces.size() * 4);
-    // Every edge is in two faces; a texture edge on a seam in one.
-    EdgeTable positionOfEdge(below.faces.size() * 3 / 2), textureOfEdge(below.faces.size() * 3);
-    const auto midPosition = [&](int a, int b) {
-        return positionOfEdge.find(pairKey(a, b), [&] {
-            edgeOfPosition.push_back({a, b});
-            return level.positionCount++;
-        });
-    };
-    // A new corner takes the midpoint of its edge's two corners on that
-    // face: the texture seams stay seams.
-    const auto midTexture = [&](int ta, int tb, int position) {
-        return textureOfEdge.find(pairKey(ta, tb), [&] {
-            const TextureVertex& a = level.textureVertices[static_cast<std::size_t>(ta)];
-            const TextureVertex& b = level.textureVertices[static_cast<std::size_t>(tb)];
-            level.textureVertices.push_back({(a.u + b.u) / 2, (a.v + b.v) / 2});
-            level.textureOwners.push_back(position);
-            return static_cast<int>(level.textureVertices.size() - 1);
-        });
-    };
-    for (std::size_t f = 0; f < below.faces.size(); ++f) {
-        const auto [a, b, c] = below.faces[f];
-        const auto [ta, tb, tc] = below.faceTextures[f];
-        const int ab = midPosition(a, b), bc = midPosition(b, c), ca = midPosition(c, a);
-        const int tab = midTexture(ta, tb, ab), tbc = midTexture(tb, tc, bc), tca = midTexture(tc, ta, ca);
-        level.faces.insert(level.faces.end(), {{a, ab, ca}, {ab, b, bc}, {ca, bc, c}, {ab, bc, ca}});
-        level.faceTextures.insert(level.faceTextures.end(), {{ta, tab, tca}, {tab, tb, tbc}, {tca, tbc, tc}, {tab, tbc, tca}});
+    const std::size_t parents = below.faces.size();
+    level.faces.resize(parents * 4);
+    level.faceTextures.resize(parents * 4);
+    // What each half-edge of the level below got on its midpoint.
+    std::vector<int> midPosition(3 * parents, -1), midTexture(3 * parents, -1);
+    Twins next(last ? 0 : 12 * parents);
+    for (std::size_t f = 0; f < parents; ++f) {
+        const auto& corners = below.faces[f];
+        const auto& textures = below.faceTextures[f];
+        std::array<int, 3> mid{}, midT{};
+        for (std::size_t e = 0; e < 3; ++e) {
+            const std::size_t h = 3 * f + e, twin = static_cast<std::size_t>(twins[h]);
+            const int a = corners[e], b = corners[(e + 1) % 3];
+            // The twin's face met this edge first if it came before.
+            if (midPosition[twin] >= 0) {
+                mid[e] = midPosition[twin];
+            } else {
+                edgeOfPosition.push_back({a, b});
+                mid[e] = level.positionCount++;
+            }
+            midPosition[h] = mid[e];
+            // A texture vertex is shared with the twin only where the twin's
+            // corners have the same ones: the texture seams stay seams.
+            const int ta = textures[e], tb = textures[(e + 1) % 3];
+            const auto& twinTextures = below.faceTextures[twin / 3];
+            const bool sameTexture = twinTextures[twin % 3] == tb && twinTextures[(twin % 3 + 1) % 3] == ta;
+            if (sameTexture && midTexture[twin] >= 0) {
+                midT[e] = midTexture[twin];
+            } else {
+                const TextureVertex& u = level.textureVertices[static_cast<std::size_t>(ta)];
+                const TextureVertex& v = level.textureVertices[static_cast<std::size_t>(tb)];
+                level.textureVertices.push_back({(u.u + v.u) / 2, (u.v + v.v) / 2});
+                level.textureOwners.push_back(mid[e]);
+                midT[e] = static_cast<int>(level.textureVertices.size() - 1);
+            }
+            midTexture[h] = midT[e];
+            if (last) continue;
+            // The halves' twins are the twin's halves, the other way round.
+            const std::size_t g = twin / 3, eTwin = twin % 3;
+            next[12 * f + static_cast<std::size_t>(kFirstHalf[e])] =
+                static_cast<int>(12 * g + static_cast<std::size_t>(kSecondHalf[eTwin]));
+            next[12 * f + static_cast<std::size_t>(kSecondHalf[e])] =
+                static_cast<int>(12 * g + static_cast<std::size_t>(kFirstHalf[eTwin]));
+        }
+        for (const auto& [x, y] : last ? std::span<const std::array<int, 2>>() : std::span(kInnerPairs)) {
+            next[12 * f + static_cast<std::size_t>(x)] = static_cast<int>(12 * f + static_cast<std::size_t>(y));
+            next[12 * f + static_cast<std::size_t>(y)] = static_cast<int>(12 * f + static_cast<std::size_t>(x));
+        }
+        const auto [a, b, c] = corners;
+        const auto [ta, tb, tc] = textures;
+        const auto [ab, bc, ca] = mid;
+        const auto [tab, tbc, tca] = midT;
+        std::array<int, 3>* child = &level.faces[4 * f];
+        child[0] = {a, ab, ca};
+        child[1] = {ab, b, bc};
+        child[2] = {ca, bc, c};
+        child[3] = {ab, bc, ca};
+        std::array<int, 3>* childTextures = &level.faceTextures[4 * f];
+        childTextures[0] = {ta, tab, tca};
+        childTextures[1] = {tab, tb, tbc};
+        childTextures[2] = {tca, tbc, tc};
+        childTextures[3] = {tab, tbc, tca};
     }
+    twins = std::move(next);
     return level;
 }
 
@@ -137,8 +169,12 @@ LevelCounts levelCounts(int detail) {
 
 DetailLevels buildDetailLevels(int detail) {
     DetailLevels levels;
+    levels.levels.reserve(static_cast<std::size_t>(detail) + 1);
     levels.levels.push_back(levelZero());
-    for (int k = 1; k <= detail; ++k) levels.levels.push_back(splitLevel(levels.levels.back(), levels.edgeOfPosition));
+    Twins twins = twinsOfLevelZero();
+    for (int k = 1; k <= detail; ++k) {
+        levels.levels.push_back(splitLevel(levels.levels.back(), twins, levels.edgeOfPosition, k == detail));
+    }
     return levels;
 }
 

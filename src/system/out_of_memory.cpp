@@ -17,6 +17,8 @@ void outOfMemory() { endTheProgram(reportStream, reportMessage, kExitFailure); }
 
 }  // namespace
 
+void keepFreedMemoryForReuse() { platform::keepFreedMemory(); }
+
 void endOnOutOfMemory(ReportStream stream, std::string_view message) {
     reportStream = stream == ReportStream::Output ? platform::Stream::Output : platform::Stream::Error;
     reportMessage = message;

@@ -92,6 +92,10 @@ std::vector<std::string> arguments(int argc, char** argv);
 // Whether the program was started with arguments; known before main.
 bool startedWithArguments();
 
+// Makes the allocator keep large blocks that are freed for the next
+// allocation, where the platform's allocator gives them back at once.
+void keepFreedMemory();
+
 // Ends the process at once: no destructors, no stdio flush.
 [[noreturn]] void exitNow(int status);
 

@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -159,6 +160,15 @@ bool sameTerminal() {
 std::vector<std::string> arguments(int argc, char** argv) { return std::vector<std::string>(argv + 1, argv + argc); }
 
 bool startedWithArguments() { return argumentCount > 1; }
+
+void keepFreedMemory() {
+    // glibc maps every block of more than 128 KiB on its own and unmaps it
+    // when freed; from the heap it gives memory back once 128 KiB lie free
+    // at its top. A block of up to 32 MiB (glibc's largest) now comes from
+    // the heap, and up to 256 MiB may lie free there.
+    mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
+}
 
 void exitNow(int status) { _exit(status); }
 

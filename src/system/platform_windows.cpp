@@ -199,6 +199,9 @@ std::vector<std::string> arguments(int, char**) {
 
 bool startedWithArguments() { return __argc > 1; }
 
+// The Windows heap keeps freed blocks for reuse itself.
+void keepFreedMemory() {}
+
 void exitNow(int status) { ExitProcess(static_cast<UINT>(status)); }
 
 }  // namespace tavimor::platform

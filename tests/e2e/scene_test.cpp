@@ -84,6 +84,25 @@ PlyMesh readPly(const std::string& ply) {
     return mesh;
 }
 
+// The positions of each object ("o NAME") of an OBJ file.
+std::map<std::string, std::vector<std::array<double, 3>>> objectsOf(const std::string& obj) {
+    std::map<std::string, std::vector<std::array<double, 3>>> objects;
+    std::istringstream in(obj);
+    std::string current;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string kind;
+        words >> kind;
+        if (kind == "o") words >> current;
+        if (kind == "v") {
+            std::array<double, 3> p{};
+            words >> p[0] >> p[1] >> p[2];
+            objects[current].push_back(p);
+        }
+    }
+    return objects;
+}
+
 TEST(Scene, DetailZeroWritesTodaysFilesInEveryFormat) {
     const struct {
         std::vector<std::string> args;
@@ -110,13 +129,24 @@ TEST(Scene, DetailZeroWritesTodaysFilesInEveryFormat) {
                 EXPECT_EQ(readFile(dir.file("G1.COB")), readFile(kGolden + "SEED1S9R1.COB"));
                 EXPECT_EQ(readFile(dir.file("G0.COB")), readFile(kGolden + "SEED1S9R0.COB"));
             }
-            // PLY is the one format whose bytes changed: its vertices start
-            // with the colour now. Positions and faces are today's.
+            // PLY's vertices start with the colour since 2.0. Positions and
+            // faces are those it always had.
             for (const std::string& stem : r.samePly) {
                 const PlyMesh now = readPly(readFile(dir.file(stem + ".ply")));
                 const PlyMesh before = readPly(readFile(kGolden + "golden/" + stem + ".before.ply"));
                 EXPECT_EQ(now.positions, before.positions);
                 EXPECT_EQ(now.faces, before.faces);
+                // OBJ holds the very floats the binary formats hold, Y-up.
+                const auto obj = objectsOf(readFile(dir.file(stem + ".obj")));
+                ASSERT_EQ(obj.size(), 1u);
+                const auto& v = obj.begin()->second;
+                ASSERT_EQ(v.size(), now.positions.size());
+                for (std::size_t i = 0; i < v.size(); ++i) {
+                    const auto& p = now.positions[i];
+                    EXPECT_EQ(static_cast<float>(v[i][0]), p[0]);
+                    EXPECT_EQ(static_cast<float>(v[i][1]), p[2]);
+                    EXPECT_EQ(static_cast<float>(v[i][2]), -p[1] + 0.0f);
+                }
             }
         }
     }
@@ -152,25 +182,6 @@ TEST(Scene, EachLevelOfDetailIsTheRockOfThatDetail) {
     }
 }
 
-// The positions of each object ("o NAME") of an OBJ file.
-std::map<std::string, std::vector<std::array<double, 3>>> objectsOf(const std::string& obj) {
-    std::map<std::string, std::vector<std::array<double, 3>>> objects;
-    std::istringstream in(obj);
-    std::string current;
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream words(line);
-        std::string kind;
-        words >> kind;
-        if (kind == "o") words >> current;
-        if (kind == "v") {
-            std::array<double, 3> p{};
-            words >> p[0] >> p[1] >> p[2];
-            objects[current].push_back(p);
-        }
-    }
-    return objects;
-}
-
 TEST(Scene, APackedFileHoldsEveryRocksOwnGeometryApart) {
     const std::vector<std::string> common = {"--seed", "8", "--count", "5", "--spike", "9", "--detail", "1",
                                              "--shading", "smooth", "--format", "obj,glb,stl,ply"};
@@ -198,10 +209,12 @@ TEST(Scene, APackedFileHoldsEveryRocksOwnGeometryApart) {
         ASSERT_EQ(moved.size(), own.size());
         const double dx = moved[0][0] - own[0][0], dz = moved[0][2] - own[0][2];
         std::array<double, 4> box = {1e300, -1e300, 1e300, -1e300};
+        // OBJ holds single precision: moved and rounded, or rounded and
+        // moved, a position differs by a rounding at most.
         for (std::size_t i = 0; i < own.size(); ++i) {
-            EXPECT_NEAR(moved[i][0], own[i][0] + dx, 1e-9);
+            EXPECT_NEAR(moved[i][0], own[i][0] + dx, 1e-6 * std::max(1.0, std::abs(moved[i][0])));
             EXPECT_EQ(moved[i][1], own[i][1]);
-            EXPECT_NEAR(moved[i][2], own[i][2] + dz, 1e-9);
+            EXPECT_NEAR(moved[i][2], own[i][2] + dz, 1e-6 * std::max(1.0, std::abs(moved[i][2])));
             box = {std::min(box[0], moved[i][0]), std::max(box[1], moved[i][0]), std::min(box[2], moved[i][2]),
                    std::max(box[3], moved[i][2])};
         }
