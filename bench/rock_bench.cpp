@@ -15,6 +15,7 @@
 #include "formats/cob_file.h"
 #include "formats/fixed_format.h"
 #include "formats/glb_file.h"
+#include "geometry/convex_hull.h"
 #include "geometry/detailed_rock.h"
 #include "geometry/normals.h"
 #include "geometry/rock.h"
@@ -77,6 +78,23 @@ void formatDetailFourRock(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(state.iterations() * rocks.triangles()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(formatDetailFourRock)->Unit(benchmark::kMicrosecond);
+
+// The collision hull of a rock of detail 4: 18,690 positions into at most 64
+// vertices.
+void collisionHullOfDetailFourRock(benchmark::State& state) {
+    const tavimor::DetailLevels levels = tavimor::buildDetailLevels(4);
+    std::vector<std::vector<tavimor::Position>> rocks;
+    tavimor::Lcg generator{1};
+    for (int n = 0; n < 16; ++n) rocks.push_back(tavimor::makeDetailedRock(generator, 9, {}, levels, {1, n}));
+    std::size_t n = 0;
+    for (auto _ : state) {
+        const auto& rock = rocks[n++ % rocks.size()];
+        const tavimor::CollisionHull hull =
+            tavimor::collisionHull(rock, std::span<const tavimor::Position>(rock).first(tavimor::kVertexCount));
+        benchmark::DoNotOptimize(hull.vertices.data());
+    }
+}
+BENCHMARK(collisionHullOfDetailFourRock)->Unit(benchmark::kMicrosecond);
 
 // The contact sheet of 100 rocks as a run draws it once the rocks are
 // written: every rock made again, drawn into its tile of 256 pixels, and

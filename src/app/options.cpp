@@ -233,7 +233,22 @@ void addSceneOptions(CLI::App& app, RunSettings& s) {
                   return true;
               });
     addFlag(app, "--lod", s.lod, "Each rock at every detail from D down to 0, as STEM<n>_LOD0 (finest) ... _LOD<D>");
-    addFlag(app, "--pack", s.pack, "All rocks in one file per format, STEM.<ext>, on a grid on the ground");
+    addFlag(app, "--pack", s.pack, "All rocks in one file per format, STEM.<ext>, on a grid, each standing on the ground");
+}
+
+// What a game engine wants of a rock besides its looks.
+void addEngineOptions(CLI::App& app, RunSettings& s) {
+    addOption(app, "--origin", "O",
+              "Each rock's origin: centre, or base (its lowest point at height 0, its box centred over it)"
+              " (default centre)",
+              "centre or base", [&](const std::string& text) {
+                  if (text != "centre" && text != "base") return false;
+                  s.origin = text == "base" ? Origin::Base : Origin::Centre;
+                  return true;
+              });
+    addFlag(app, "--collision", s.collision,
+            "Also each rock's convex hull for physics engines (at most 64 vertices): a node NAME_hull-convcolonly in "
+            "glb, an object UCX_NAME_00 in obj, a file STEM<n>_hull.<ext> for stl and ply");
 }
 
 // The contact sheet.
@@ -276,6 +291,10 @@ std::string formatClash(const RunSettings& s) {
         if (!no.normals.empty() && s.smooth) {
             return "--shading: takes flat" + where + std::string(no.normals) + "), not \"smooth\"";
         }
+        if (!no.collision.empty() && s.collision) {
+            return "--collision: goes with formats other than " + std::string(format->name()) + " (" +
+                   std::string(no.collision) + ")";
+        }
     }
     return {};
 }
@@ -313,7 +332,7 @@ std::string packLimitClash(const RunSettings& s) {
     if (!s.pack) return {};
     const LevelCounts counts = levelCounts(s.detail);
     for (const Format* format : s.formats) {
-        const PackLimit limit = format->packLimit(counts, s.smooth);
+        const PackLimit limit = format->packLimit(counts, s.smooth, s.collision);
         if (static_cast<std::uint64_t>(s.count) > limit.rocks) {
             return "--count: takes at most " + std::to_string(limit.rocks) + " with --pack at detail " +
                    std::to_string(s.detail) + " (" + std::string(limit.why) + "), not \"" + std::to_string(s.count) + "\"";
@@ -419,6 +438,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     addRockOptions(app, c.settings);
     addFileOptions(app, c.settings);
     addSceneOptions(app, c.settings);
+    addEngineOptions(app, c.settings);
     addPreviewOptions(app, c.settings);
     addOutputOptions(app, c.settings);
     if (std::optional<CommandLine> instead = readArguments(app, arguments)) return *instead;

@@ -23,6 +23,7 @@ struct CommandLine {
 inline constexpr std::string_view kUsage =
     "usage: tavimor [--count N] [--spike K] [--seed S] [--name STEM] [--format F[,F...]]\n"
     "               [--scale X[,Y,Z]] [--detail D] [--shading flat|smooth] [--lod] [--pack]\n"
+    "               [--origin centre|base] [--collision]\n"
     "               [--preview FILE.png] [--preview-size PIXELS] [-o DIR] [--quiet]\n"
     "       tavimor --help | --version\n";
 

@@ -78,10 +78,23 @@ void RockSequence::make(int index, MadeRock& rock) const {
     for (std::size_t k = 0; k < rock.normals.size(); ++k) {
         smoothNormals(levels_.levels[finest - k], rock.positions, rock.normals[k]);
     }
+    if (settings_.origin == Origin::Base) {
+        // Every level moved as the finest: they stay where they were made,
+        // one inside the other. 0.0 - low keeps a zero positive.
+        const Extent extent = extentOf(rock.positions);
+        const Position shift = {0.0 - (extent.low.x + extent.high.x) / 2, 0.0 - (extent.low.y + extent.high.y) / 2,
+                                0.0 - extent.low.z};
+        for (Position& p : rock.positions) p = p + shift;
+    }
     rock.extents.resize(levels);
     for (std::size_t k = 0; k < levels; ++k) {
         const auto count = static_cast<std::size_t>(levels_.levels[finest - k].positionCount);
         rock.extents[k] = extentOf(std::span(rock.positions).first(count));
+    }
+    if (needs_.hull) {
+        // Its directions from the rock at detail 0, pushed out to every
+        // position of the finest level.
+        rock.hull = collisionHull(rock.positions, std::span(rock.positions).first(kVertexCount));
     }
     if (ahead_ && needs_.finish) needs_.finish(rock);
 }

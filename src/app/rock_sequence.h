@@ -13,6 +13,7 @@
 
 #include "app/run_settings.h"
 #include "formats/format.h"
+#include "geometry/convex_hull.h"
 #include "geometry/detailed_rock.h"
 #include "geometry/extent.h"
 
@@ -28,6 +29,8 @@ struct MadeRock {
     std::vector<std::vector<Position>> normals = {};
     // The extent of each level asked for, [k] as for normals.
     std::vector<Extent> extents = {};
+    // Its convex hull, around its finest level, where asked for.
+    CollisionHull hull = {};
     // What the sequence's user made of the rock right after it (its files:
     // a list for each level in each format), on the same thread. The memory
     // goes on to the next rock.
@@ -42,6 +45,7 @@ struct SequenceNeeds {
     // Levels from the finest down: 1, or detail + 1 for levels of detail.
     int levels = 1;
     bool normals = false;
+    bool hull = false;
     // Work on each rock made ahead, once it is made, done where it is made:
     // on either thread, so it must touch nothing but the rock. A rock made
     // in turn is not finished here: its user works on it as it pleases.

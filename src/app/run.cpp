@@ -40,13 +40,18 @@ LevelWriters writersFor(const RunSettings& settings, const LevelMesh& level) {
     return writers;
 }
 
-// Level k of a made rock (detail - k), as the formats take it.
-RockMesh meshOf(const MadeRock& rock, std::size_t k, bool smooth) {
-    return RockMesh{.positions = rock.positions,
-                    .normals = smooth ? std::span<const Position>(rock.normals[k]) : std::span<const Position>(),
-                    .name = "Rock" + std::to_string(rock.number),
-                    .number = rock.number,
-                    .extent = &rock.extents[k]};
+// Level k of a made rock (detail - k), as the formats take it, named as in
+// a file of its own: Rock<n>, as files have always named it, or, for a
+// level of detail, as its file: STEM<n>_LOD<k>. Its hull goes with the
+// finest level.
+RockMesh meshOf(const RunSettings& settings, const MadeRock& rock, std::size_t k) {
+    return RockMesh{
+        .positions = rock.positions,
+        .normals = settings.smooth ? std::span<const Position>(rock.normals[k]) : std::span<const Position>(),
+        .name = settings.lod ? levelName(settings, rock.number, static_cast<int>(k)) : "Rock" + std::to_string(rock.number),
+        .number = rock.number,
+        .extent = &rock.extents[k],
+        .hull = settings.collision && k == 0 ? &rock.hull : nullptr};
 }
 
 // The files of a made rock, every level in every format in the order they
@@ -58,7 +63,7 @@ bool makeFilesOf(const RunSettings& settings, const std::vector<LevelWriters>& w
                  ListFor listFor, Use use) {
     rock.notMade.clear();
     for (std::size_t k = 0; k < writers.size(); ++k) {
-        const RockMesh mesh = meshOf(rock, k, settings.smooth);
+        const RockMesh mesh = meshOf(settings, rock, k);
         const std::string base = levelName(settings, rock.number, static_cast<int>(k));
         for (std::size_t f = 0; f < writers[k].size(); ++f) {
             std::vector<FormatFile>& files = listFor(k, f);
@@ -100,7 +105,7 @@ int writeEachRock(const RunSettings& settings, const DetailLevels& levels, Outpu
         // Lists past a format that failed hold an earlier rock's files.
         rock.files.resize(made);
     };
-    RockSequence rocks(settings, levels, {levelsWritten, settings.smooth, keep});
+    RockSequence rocks(settings, levels, {levelsWritten, settings.smooth, settings.collision, keep});
     const auto save = [&](const std::string& base, const std::vector<FormatFile>& files) {
         return std::all_of(files.begin(), files.end(), [&](const FormatFile& file) {
             return saveMade(report, directory, base + file.suffix, file.bytes);
@@ -154,21 +159,40 @@ private:
 
 // What a packed run knows of its rocks before it writes them: the ground
 // they take, how far they reach and, for heads that list every rock, each
-// one's extent.
+// one's extent and hull.
 struct PackPlan {
     Grid grid;
     double reach = 0;
-    std::vector<Extent> extents;
+    std::vector<PackedRock> rocks;
 };
 
-PackPlan measurePack(const RunSettings& settings, const DetailLevels& levels, bool keepExtents) {
+// Where rock index of the pack stands: on its place of the grid, its lowest
+// point on the ground (0.0 - low keeps a zero positive).
+Position placeOf(const PackPlan& plan, int index, int count, const Extent& extent) {
+    return plan.grid.offsetOf(index, count) + Position{0, 0, 0.0 - extent.low.z};
+}
+
+PackPlan measurePack(const RunSettings& settings, const DetailLevels& levels, bool keepRocks) {
     PackPlan plan;
-    RockSequence rocks(settings, levels, {});
+    RockSequence rocks(settings, levels, {1, false, keepRocks && settings.collision});
+    std::vector<Extent> extents;
     for (int i = 0; i < settings.count; ++i) {
-        const Extent& extent = rocks.next().extents[0];
+        const MadeRock& rock = rocks.next();
+        const Extent& extent = rock.extents[0];
         plan.grid.include(extent);
         plan.reach = std::max(plan.reach, extent.reach);
-        if (keepExtents) plan.extents.push_back(extent);
+        if (!keepRocks) continue;
+        PackedRock entry{rockName(settings, rock.number), extent, {}};
+        if (settings.collision) {
+            entry.hullVertices = static_cast<int>(rock.hull.vertices.size());
+            entry.hullTriangles = static_cast<int>(rock.hull.triangles.size());
+            entry.hullExtent = extentOf(rock.hull.vertices);
+        }
+        plan.rocks.push_back(std::move(entry));
+    }
+    // Placed once the grid is known.
+    for (std::size_t i = 0; i < plan.rocks.size(); ++i) {
+        plan.rocks[i].offset = placeOf(plan, static_cast<int>(i), settings.count, plan.rocks[i].extent);
     }
     return plan;
 }
@@ -199,55 +223,52 @@ private:
 };
 
 // One pass of a packed file over its rocks, each placed on the grid.
-void writePackPass(const RunSettings& settings, const DetailLevels& levels, const LevelWriter& writer,
-                   const PackPlan& plan, int pass, PieceWriter& out, RunReport& report, PackProgress& progress) {
+void writePackPass(const RunSettings& settings, const DetailLevels& levels, PackWriter& writer, const PackPlan& plan,
+                   int pass, PieceWriter& out, RunReport& report, PackProgress& progress) {
     if (!writer.passUsesRocks(pass)) {
         for (int i = 0; i < settings.count; ++i) {
-            writer.appendPackPiece(out.buffer(), pass, RockMesh{}, static_cast<std::uint64_t>(i));
+            writer.appendPiece(out.buffer(), pass, RockMesh{});
             out.written();
         }
         return;
     }
-    RockSequence rocks(settings, levels, {1, settings.smooth});
+    RockSequence rocks(settings, levels, {1, settings.smooth, settings.collision});
     for (int i = 0; i < settings.count; ++i) {
         const MadeRock& rock = rocks.next();
-        RockMesh mesh = meshOf(rock, 0, settings.smooth);
+        RockMesh mesh = meshOf(settings, rock, 0);
         mesh.name = rockName(settings, rock.number);
-        mesh.offset = plan.grid.offsetOf(i, settings.count);
-        writer.appendPackPiece(out.buffer(), pass, mesh, static_cast<std::uint64_t>(i));
+        mesh.offset = placeOf(plan, i, settings.count, rock.extents[0]);
+        writer.appendPiece(out.buffer(), pass, mesh);
         out.written();
-        report.progress(++progress.done, progress.total);
+        if (pass == 0) report.progress(++progress.done, progress.total);
     }
 }
 
-// Every rock in one file of the format, STEM.<ext>, then the files beside
-// it; false when the run ends here.
+// Packed file number file of the format (its rocks, or its hulls where it
+// keeps them apart), then the files beside it; false when the run ends
+// here.
 bool writePackFile(const RunSettings& settings, const DetailLevels& levels, OutputDirectory& directory,
-                   const Format& format, const LevelWriter& writer, const PackPlan& plan, RunReport& report,
-                   PackProgress& progress) {
-    const std::string name = settings.stem + std::string(format.extension());
+                   const Format& format, const LevelWriter& level, std::size_t file, const PackPlan& plan,
+                   RunReport& report, PackProgress& progress) {
+    const std::string name = settings.stem + std::string(level.packSuffixes(settings.collision)[file]);
     const std::string path = directory.pathOf(name);
     report.writing(path);
-    ReplacingFile file(directory, name);
-    const PackContents contents{settings.stem, static_cast<std::uint64_t>(settings.count), [&](std::uint64_t i) {
-                                    const int index = static_cast<int>(i);
-                                    return PackedRock{rockName(settings, settings.count - 1 - index),
-                                                      plan.extents[i], plan.grid.offsetOf(index, settings.count)};
-                                }};
-    if (!writer.writePackHead(contents, [&](std::string_view bytes) { file.write(bytes); })) {
+    ReplacingFile out(directory, name);
+    const PackContents contents{settings.stem, static_cast<std::uint64_t>(settings.count),
+                                [&](std::uint64_t i) { return plan.rocks[i]; }, settings.collision};
+    const std::unique_ptr<PackWriter> writer = level.packWriter(contents, file);
+    if (!writer->writeHead([&](std::string_view bytes) { out.write(bytes); })) {
         report.notMade(path, format.tooLarge());
         return false;
     }
-    PieceWriter pieces(file);
-    for (int pass = 0; pass < writer.packPasses() && file.state() == SaveResult::Saved; ++pass) {
-        writePackPass(settings, levels, writer, plan, pass, pieces, report, progress);
+    PieceWriter pieces(out);
+    for (int pass = 0; pass < writer->passes() && out.state() == SaveResult::Saved; ++pass) {
+        writePackPass(settings, levels, *writer, plan, pass, pieces, report, progress);
     }
     pieces.flush();
-    if (!saved(report, path, file.commit(report.doneLine(path)))) return false;
-    for (const FormatFile& companion : writer.packCompanions(settings.stem)) {
-        if (!saveMade(report, directory, settings.stem + companion.suffix, companion.bytes)) {
-            return false;
-        }
+    if (!saved(report, path, out.commit(report.doneLine(path)))) return false;
+    for (const FormatFile& companion : writer->companions()) {
+        if (!saveMade(report, directory, settings.stem + companion.suffix, companion.bytes)) return false;
     }
     return true;
 }
@@ -255,15 +276,22 @@ bool writePackFile(const RunSettings& settings, const DetailLevels& levels, Outp
 int writePacked(const RunSettings& settings, const DetailLevels& levels, OutputDirectory& directory,
                 RunReport& report, double& reach) {
     const LevelWriters writers = writersFor(settings, levels.levels.back());
-    const bool listsRocks =
-        std::any_of(writers.begin(), writers.end(), [](const auto& writer) { return writer->headListsRocks(); });
+    bool listsRocks = false;
+    std::size_t files = 0;
+    for (const auto& writer : writers) {
+        listsRocks = listsRocks || writer->headListsRocks(settings.collision);
+        files += writer->packSuffixes(settings.collision).size();
+    }
     const PackPlan plan = measurePack(settings, levels, listsRocks);
     reach = plan.reach;
     // Progress counts over the whole run: every rock once in every file.
-    PackProgress progress{0, static_cast<long long>(settings.count) * static_cast<long long>(writers.size())};
+    PackProgress progress{0, static_cast<long long>(settings.count) * static_cast<long long>(files)};
     for (std::size_t f = 0; f < writers.size(); ++f) {
-        if (!writePackFile(settings, levels, directory, *settings.formats[f], *writers[f], plan, report, progress)) {
-            return kExitFailure;
+        for (std::size_t file = 0; file < writers[f]->packSuffixes(settings.collision).size(); ++file) {
+            if (!writePackFile(settings, levels, directory, *settings.formats[f], *writers[f], file, plan, report,
+                               progress)) {
+                return kExitFailure;
+            }
         }
     }
     return kExitSuccess;

@@ -35,7 +35,9 @@ std::vector<std::string> longestFileNames(const RunSettings& settings) {
     for (const std::string& base : bases) {
         for (const Format* format : settings.formats) {
             names.push_back(base + std::string(format->extension()));
-            for (const std::string_view suffix : format->companionSuffixes()) names.push_back(base + std::string(suffix));
+            for (const std::string_view suffix : format->companionSuffixes(settings.collision)) {
+                names.push_back(base + std::string(suffix));
+            }
         }
     }
     return names;

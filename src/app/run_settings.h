@@ -14,6 +14,10 @@
 
 namespace tavimor {
 
+// Where a rock's origin is: its centre (as made), or on the ground under
+// the middle of its box.
+enum class Origin { Centre, Base };
+
 struct RunSettings {
     int count = 1;
     int spike = 5;
@@ -41,6 +45,11 @@ struct RunSettings {
     // A contact sheet of every rock, written after the rocks; empty: none.
     std::string preview = {};
     int previewSize = 256;
+    // Base: each rock's lowest point at height 0 and its box's middle over
+    // the origin, at every level of detail (the finest level's).
+    Origin origin = Origin::Centre;
+    // Each rock with its convex hull, for physics engines.
+    bool collision = false;
 };
 
 }  // namespace tavimor

@@ -204,7 +204,8 @@ public:
     FormatRefusals refusals() const override {
         return {.detail = "a COB file holds detail 0 only",
                 .normals = "a COB file has no normals",
-                .pack = "a COB file holds one rock"};
+                .pack = "a COB file holds one rock",
+                .collision = "a COB file holds no collision shape"};
     }
     std::unique_ptr<LevelWriter> writerFor(const LevelMesh&, const WriterSettings&) const override { return std::make_unique<CobWriter>(); }
 };

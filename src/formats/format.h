@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "geometry/convex_hull.h"
 #include "geometry/extent.h"
 #include "geometry/rock.h"
 #include "geometry/subdivision.h"
@@ -34,7 +35,20 @@ struct RockMesh {
     Position offset = {0, 0, 0};
     // The extent of the level's positions, where it is known already.
     const Extent* extent = nullptr;
+    // Its collision hull, where the run makes them (in the rock's own place:
+    // the offset moves it too); none otherwise.
+    const CollisionHull* hull = nullptr;
 };
+
+// The name of a rock's collision hull where it sits beside the rock in the
+// same file, as engines' importers pair them: Godot's suffix for a convex
+// shape that only collides ("_hull" keeps the body from taking the rock's
+// name), and Unreal's prefix for a convex collision mesh of the object of
+// exactly that name.
+inline std::string godotHullName(std::string_view rock) { return std::string(rock) + "_hull-convcolonly"; }
+inline std::string unrealHullName(std::string_view rock) { return "UCX_" + std::string(rock) + "_00"; }
+// How a file of hulls of its own is named after its rock's (or pack's).
+inline constexpr std::string_view kHullFileSuffix = "_hull";
 
 // A file a format makes: how its name goes on after the rock's (or the
 // pack's) base name, and its bytes.
@@ -54,11 +68,15 @@ inline void prepareFiles(std::vector<FormatFile>& files, std::initializer_list<s
     }
 }
 
-// What a packed file's head needs to know of its rocks.
+// What a packed file's head needs to know of a rock: its name, extent and
+// place, and, with collision hulls, the hull's size and extent.
 struct PackedRock {
     std::string name;
     Extent extent;
     Position offset;
+    int hullVertices = 0;
+    int hullTriangles = 0;
+    Extent hullExtent = {};
 };
 struct PackContents {
     // The file's base name, without its ending: the stem.
@@ -66,13 +84,35 @@ struct PackContents {
     std::uint64_t rocks = 0;
     // Rock index's entry, for heads that list every rock.
     std::function<PackedRock(std::uint64_t index)> rock;
+    // Whether every rock comes with its collision hull.
+    bool hulls = false;
 };
 
 // Receives a file's bytes a piece at a time.
 using ByteSink = std::function<void(std::string_view bytes)>;
 
+// One file of many rocks being written: a head, then a piece of every rock
+// for each of the format's passes over the rocks, in the order written.
+class PackWriter {
+public:
+    virtual ~PackWriter() = default;
+    virtual int passes() const { return 1; }
+    // Whether a pass's pieces need the rocks (PLY's faces do not).
+    virtual bool passUsesRocks(int pass) const {
+        (void)pass;
+        return true;
+    }
+    // Writes the head; false when the format cannot hold the pack.
+    virtual bool writeHead(const ByteSink& put) = 0;
+    // The next rock's piece of a pass, placed at its offset.
+    virtual void appendPiece(std::string& out, int pass, const RockMesh& rock) = 0;
+    // Files that go beside the packed file, once it is written.
+    virtual std::vector<FormatFile> companions() const { return {}; }
+};
+
 // A format's writer for one detail level of a run: what every rock of the
-// level shares is worked out once, when it is made.
+// level shares is worked out once, when it is made. Its rock files may be
+// made on several threads at once.
 class LevelWriter {
 public:
     virtual ~LevelWriter() = default;
@@ -82,34 +122,23 @@ public:
     // when the format cannot hold the rock.
     virtual bool rockFiles(const RockMesh& rock, std::string_view base, std::vector<FormatFile>& files) const = 0;
 
-    // A file of many rocks is a head, then a piece of every rock for each of
-    // the format's passes over the rocks, in the order written.
-    virtual int packPasses() const { return 1; }
-    // Whether a pass's pieces need the rocks' positions.
-    virtual bool passUsesRocks(int pass) const {
-        (void)pass;
-        return true;
+    // How the packed files of the format end after the stem: its own, and,
+    // where it keeps collision hulls in a file of their own, that one. None
+    // for a format that holds one rock a file.
+    virtual std::vector<std::string_view> packSuffixes(bool hulls) const {
+        (void)hulls;
+        return {};
     }
-    // Whether the head lists every rock (PackContents::rock).
-    virtual bool headListsRocks() const { return false; }
-    // Writes the head; false when the format cannot hold the pack (a format
-    // that holds one rock a file makes no head).
-    virtual bool writePackHead(const PackContents& pack, const ByteSink& put) const {
-        (void)pack;
-        (void)put;
+    // Whether a packed file's head lists every rock (PackContents::rock).
+    virtual bool headListsRocks(bool hulls) const {
+        (void)hulls;
         return false;
     }
-    // Rock index's piece of a pass, placed at its offset.
-    virtual void appendPackPiece(std::string& out, int pass, const RockMesh& rock, std::uint64_t index) const {
-        (void)out;
-        (void)pass;
-        (void)rock;
-        (void)index;
-    }
-    // Files that go beside the packed file, once it is written.
-    virtual std::vector<FormatFile> packCompanions(std::string_view base) const {
-        (void)base;
-        return {};
+    // A writer of packed file number file (as packSuffixes lists them).
+    virtual std::unique_ptr<PackWriter> packWriter(const PackContents& pack, std::size_t file) const {
+        (void)pack;
+        (void)file;
+        return nullptr;
     }
 };
 
@@ -124,6 +153,7 @@ struct FormatRefusals {
     std::string_view detail;
     std::string_view normals;
     std::string_view pack;
+    std::string_view collision;
 };
 
 // How many rocks a packed file can hold at most, and why no more.
@@ -139,13 +169,18 @@ public:
     virtual std::string_view name() const = 0;
     // The ending of a rock's own file, with its point.
     virtual std::string_view extension() const = 0;
-    // How the names of the files beside it end (".mtl"), for the checks of
-    // names made before anything is written.
-    virtual std::vector<std::string_view> companionSuffixes() const { return {}; }
+    // How the names of the files beside it end (".mtl"; "_hull.stl" with
+    // collision hulls), for the checks of names made before anything is
+    // written.
+    virtual std::vector<std::string_view> companionSuffixes(bool hulls) const {
+        (void)hulls;
+        return {};
+    }
     virtual FormatRefusals refusals() const { return {}; }
-    virtual PackLimit packLimit(const LevelCounts& counts, bool normals) const {
+    virtual PackLimit packLimit(const LevelCounts& counts, bool normals, bool hulls) const {
         (void)counts;
         (void)normals;
+        (void)hulls;
         return {};
     }
     // Why the format could not hold a rock or a pack, for the message.

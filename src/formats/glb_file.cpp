@@ -48,27 +48,45 @@ BlockLayout layoutOf(std::uint64_t vertices, std::uint64_t faces, bool normals) 
     return b;
 }
 
-// What the JSON says of one rock: its name, the bounds of its positions as
-// stored (glTF wants them exactly, in single precision), and where its
-// node stands (Y-up).
+// The bounds of positions as stored (glTF wants them exactly, in single
+// precision). Rounding to single precision keeps order, so the bounds of
+// the doubles, rounded, are the bounds of the floats stored. Y-up: (x, y,
+// z) is stored as (x, z, -y), so -y's bounds come from y's.
+struct Bounds {
+    std::array<float, 3> low{}, high{};
+};
+
+Bounds storedBounds(const Extent& extent) {
+    const Position& low = extent.low;
+    const Position& high = extent.high;
+    return {{static_cast<float>(low.x), static_cast<float>(low.z), static_cast<float>(-high.y + 0.0)},
+            {static_cast<float>(high.x), static_cast<float>(high.z), static_cast<float>(-low.y + 0.0)}};
+}
+
+// What the JSON says of one rock: its name, its positions' bounds, where
+// its node stands (Y-up), and, with collision hulls, its hull's size and
+// bounds.
 struct GlbRock {
     std::string name;
-    std::array<float, 3> low{}, high{};
+    Bounds bounds;
     Position translation = {0, 0, 0};
+    std::uint64_t hullVertices = 0, hullTriangles = 0;
+    Bounds hullBounds;
 };
 
 GlbRock glbRockOf(const std::string& name, const Extent& extent, const Position& offset) {
-    GlbRock entry;
-    entry.name = name;
-    entry.translation = yUp(offset);
-    // Rounding to single precision keeps order, so the bounds of the
-    // doubles, rounded, are the bounds of the floats stored. Y-up: (x, y, z)
-    // is stored as (x, z, -y), so -y's bounds come from y's.
-    const Position& low = extent.low;
-    const Position& high = extent.high;
-    entry.low = {static_cast<float>(low.x), static_cast<float>(low.z), static_cast<float>(-high.y + 0.0)};
-    entry.high = {static_cast<float>(high.x), static_cast<float>(high.z), static_cast<float>(-low.y + 0.0)};
-    return entry;
+    GlbRock rock;
+    rock.name = name;
+    rock.bounds = storedBounds(extent);
+    rock.translation = yUp(offset);
+    return rock;
+}
+
+// A hull's block: its positions, then its indices, two bytes each (a hull
+// has no more than kMostHullVertices vertices), ending on a 4-byte boundary.
+static_assert(kMostHullVertices <= 65535);
+std::uint64_t hullBlockSize(std::uint64_t vertices, std::uint64_t triangles) {
+    return padded(vertices * 12 + triangles * 3 * 2);
 }
 
 // JSON text, written as it goes into a sink, or only counted. Numbers are
@@ -144,13 +162,17 @@ private:
 // name order: accessors, asset, bufferViews, buffers, materials, meshes,
 // nodes, scene, scenes. Only what differs from glTF's defaults is written.
 void writeJson(JsonText& out, const BlockLayout& b, std::uint64_t count,
-               const std::function<GlbRock(std::uint64_t)>& rockAt) {
-    const std::uint64_t perRock = b.hasNormals ? 4 : 3;  // views and accessors
+               const std::function<GlbRock(std::uint64_t)>& rockAt, bool hulls, std::uint64_t binary) {
+    // Views and accessors of a rock, and its hull's after them.
+    const std::uint64_t ownPerRock = b.hasNormals ? 4 : 3;
+    const std::uint64_t perRock = ownPerRock + (hulls ? 2 : 0);
+    // Meshes and nodes: the rock's, then its hull's.
+    const std::uint64_t meshesPerRock = hulls ? 2 : 1;
     const auto separate = [&](std::uint64_t i) {
         if (i > 0) out.text(",");
     };
     const auto accessor = [&](std::uint64_t view, int componentType, std::uint64_t elements, std::string_view type,
-                              const GlbRock* bounds) {
+                              const Bounds* bounds) {
         out.text("{").key("bufferView").number(view);
         out.text(",").key("componentType").number(static_cast<std::uint64_t>(componentType));
         out.text(",").key("count").number(elements);
@@ -166,15 +188,21 @@ void writeJson(JsonText& out, const BlockLayout& b, std::uint64_t count,
         separate(i);
         const GlbRock rock = rockAt(i);
         const std::uint64_t first = i * perRock;
-        accessor(first, kFloat, b.vertices, "VEC3", &rock);
+        accessor(first, kFloat, b.vertices, "VEC3", &rock.bounds);
         if (b.hasNormals) {
             out.text(",");
             accessor(first + 1, kFloat, b.vertices, "VEC3", nullptr);
         }
         out.text(",");
-        accessor(first + perRock - 2, kFloat, b.vertices, "VEC2", nullptr);
+        accessor(first + ownPerRock - 2, kFloat, b.vertices, "VEC2", nullptr);
         out.text(",");
-        accessor(first + perRock - 1, indexType, b.indices, "SCALAR", nullptr);
+        accessor(first + ownPerRock - 1, indexType, b.indices, "SCALAR", nullptr);
+        if (hulls) {
+            out.text(",");
+            accessor(first + ownPerRock, kFloat, rock.hullVertices, "VEC3", &rock.hullBounds);
+            out.text(",");
+            accessor(first + ownPerRock + 1, kUnsignedShort, rock.hullTriangles * 3, "SCALAR", nullptr);
+        }
     }
     out.text("],").key("asset").text("{").key("generator").string("tavimor");
     out.text(",").key("version").string("2.0").text("},");
@@ -185,9 +213,9 @@ void writeJson(JsonText& out, const BlockLayout& b, std::uint64_t count,
         out.text(",").key("target").number(static_cast<std::uint64_t>(target)).text("}");
     };
     out.key("bufferViews").text("[");
+    std::uint64_t start = 0;  // of the rock's block: each rock's, then its hull's, in turn
     for (std::uint64_t i = 0; i < count; ++i) {
         separate(i);
-        const std::uint64_t start = i * b.size;
         view(start + b.positions, b.vertices * 12, kArrayBuffer);
         if (b.hasNormals) {
             out.text(",");
@@ -197,8 +225,17 @@ void writeJson(JsonText& out, const BlockLayout& b, std::uint64_t count,
         view(start + b.texcoords, b.vertices * 8, kArrayBuffer);
         out.text(",");
         view(start + b.indexBytes, b.indices * (indexType == kUnsignedShort ? 2 : 4), kElementArrayBuffer);
+        start += b.size;
+        if (hulls) {
+            const GlbRock rock = rockAt(i);
+            out.text(",");
+            view(start, rock.hullVertices * 12, kArrayBuffer);
+            out.text(",");
+            view(start + rock.hullVertices * 12, rock.hullTriangles * 3 * 2, kElementArrayBuffer);
+            start += hullBlockSize(rock.hullVertices, rock.hullTriangles);
+        }
     }
-    out.text("],").key("buffers").text("[{").key("byteLength").number(b.size * count).text("}],");
+    out.text("],").key("buffers").text("[{").key("byteLength").number(binary).text("}],");
 
     // Stone is no metal, and matte (a roughness of 1 is glTF's default).
     out.key("materials").text("[{").key("name").string("rock").text(",").key("pbrMetallicRoughness").text("{");
@@ -210,27 +247,42 @@ void writeJson(JsonText& out, const BlockLayout& b, std::uint64_t count,
     for (std::uint64_t i = 0; i < count; ++i) {
         separate(i);
         const std::uint64_t first = i * perRock;
-        out.text("{").key("name").string(rockAt(i).name).text(",").key("primitives").text("[{");
+        const std::string name = rockAt(i).name;
+        out.text("{").key("name").string(name).text(",").key("primitives").text("[{");
         out.key("attributes").text("{");
         if (b.hasNormals) out.key("NORMAL").number(first + 1).text(",");
-        out.key("POSITION").number(first).text(",").key("TEXCOORD_0").number(first + perRock - 2).text("},");
-        out.key("indices").number(first + perRock - 1).text(",").key("material").number(std::uint64_t{0});
+        out.key("POSITION").number(first).text(",").key("TEXCOORD_0").number(first + ownPerRock - 2).text("},");
+        out.key("indices").number(first + ownPerRock - 1).text(",").key("material").number(std::uint64_t{0});
         out.text(",").key("mode").number(std::uint64_t{4}).text("}]}");
+        if (hulls) {
+            // A shape to collide with: no material, nothing to see.
+            out.text(",{").key("name").string(godotHullName(name)).text(",").key("primitives").text("[{");
+            out.key("attributes").text("{").key("POSITION").number(first + ownPerRock).text("},");
+            out.key("indices").number(first + ownPerRock + 1).text(",").key("mode").number(std::uint64_t{4});
+            out.text("}]}");
+        }
     }
-    out.text("],").key("nodes").text("[");
-    for (std::uint64_t i = 0; i < count; ++i) {
-        separate(i);
-        const GlbRock rock = rockAt(i);
-        out.text("{").key("mesh").number(i).text(",").key("name").string(rock.name);
-        const Position& t = rock.translation;
+    const auto node = [&](std::uint64_t mesh, const std::string& name, const Position& t) {
+        out.text("{").key("mesh").number(mesh).text(",").key("name").string(name);
         if (t.x != 0 || t.y != 0 || t.z != 0) {
             out.text(",").key("translation").text("[").number(t.x).text(",").number(t.y).text(",");
             out.number(t.z).text("]");
         }
         out.text("}");
+    };
+    out.text("],").key("nodes").text("[");
+    for (std::uint64_t i = 0; i < count; ++i) {
+        separate(i);
+        const GlbRock rock = rockAt(i);
+        node(i * meshesPerRock, rock.name, rock.translation);
+        // The hull stands where its rock does.
+        if (hulls) {
+            out.text(",");
+            node(i * meshesPerRock + 1, godotHullName(rock.name), rock.translation);
+        }
     }
     out.text("],").key("scene").number(std::uint64_t{0}).text(",").key("scenes").text("[{").key("nodes").text("[");
-    for (std::uint64_t i = 0; i < count; ++i) {
+    for (std::uint64_t i = 0; i < count * meshesPerRock; ++i) {
         separate(i);
         out.number(i);
     }
@@ -243,16 +295,20 @@ void putU32(std::string& out, std::uint32_t v) { ByteWriter(out, 4).u32(v); }
 // binary chunk, whose bytes follow. False, with nothing written, if the
 // file would pass glTF's 4 GiB.
 bool writeHead(const BlockLayout& b, std::uint64_t count, const std::function<GlbRock(std::uint64_t)>& rockAt,
-               const ByteSink& put) {
+               bool hulls, const ByteSink& put) {
     // Too large already without its JSON: no need to count it.
     if (b.size * count > kMostFileBytes) return false;
+    std::uint64_t binary = b.size * count;
+    for (std::uint64_t i = 0; hulls && i < count; ++i) {
+        const GlbRock rock = rockAt(i);
+        binary += hullBlockSize(rock.hullVertices, rock.hullTriangles);
+    }
     std::uint64_t json;
     {
         JsonText counter(nullptr);
-        writeJson(counter, b, count, rockAt);
+        writeJson(counter, b, count, rockAt, hulls, binary);
         json = counter.size();
     }
-    const std::uint64_t binary = b.size * count;
     const std::uint64_t total = 12 + 8 + padded(json) + 8 + binary;
     if (total > kMostFileBytes) return false;
     std::string head = "glTF";
@@ -263,7 +319,7 @@ bool writeHead(const BlockLayout& b, std::uint64_t count, const std::function<Gl
     put(head);
     {
         JsonText text(&put);
-        writeJson(text, b, count, rockAt);
+        writeJson(text, b, count, rockAt, hulls, binary);
     }
     std::string tail(padded(json) - json, ' ');
     putU32(tail, static_cast<std::uint32_t>(binary));
@@ -306,15 +362,22 @@ public:
     bool appendFile(std::string& out, const RockMesh& rock) const {
         const auto count = static_cast<std::size_t>(level_.positionCount);
         const Extent extent = rock.extent != nullptr ? *rock.extent : extentOf(rock.positions.first(count));
-        const GlbRock entry = glbRockOf(rock.name, extent, rock.offset);
+        GlbRock entry = glbRockOf(rock.name, extent, rock.offset);
+        const bool hull = rock.hull != nullptr;
+        if (hull) {
+            entry.hullVertices = rock.hull->vertices.size();
+            entry.hullTriangles = rock.hull->triangles.size();
+            entry.hullBounds = storedBounds(extentOf(rock.hull->vertices));
+        }
         const std::size_t start = out.size();
-        const bool fits = writeHead(layout_, 1, [&](std::uint64_t) { return entry; },
+        const bool fits = writeHead(layout_, 1, [&](std::uint64_t) { return entry; }, hull,
                                     [&](std::string_view bytes) { out.append(bytes); });
         if (!fits) {
             out.resize(start);
             return false;
         }
         appendBlock(out, rock);
+        if (hull) appendHullBlock(out, *rock.hull);
         return true;
     }
 
@@ -322,21 +385,56 @@ public:
         prepareFiles(files, {".glb"});
         return appendFile(files[0].bytes, rock);
     }
-    bool headListsRocks() const override { return true; }
-    bool writePackHead(const PackContents& pack, const ByteSink& put) const override {
-        return writeHead(layout_, pack.rocks,
-                         [&](std::uint64_t i) {
-                             const PackedRock rock = pack.rock(i);
-                             return glbRockOf(rock.name, rock.extent, rock.offset);
-                         },
-                         put);
-    }
-    // A rock's mesh stays where it was made; its node carries its place.
-    void appendPackPiece(std::string& out, int, const RockMesh& rock, std::uint64_t) const override {
-        appendBlock(out, rock);
+    std::vector<std::string_view> packSuffixes(bool) const override { return {".glb"}; }
+    bool headListsRocks(bool) const override { return true; }
+    std::unique_ptr<PackWriter> packWriter(const PackContents& pack, std::size_t) const override {
+        return std::make_unique<Pack>(*this, pack);
     }
 
 private:
+    // Every rock's block in turn, each followed by its hull's where there
+    // is one. A rock's mesh stays where it was made; its node carries its
+    // place.
+    class Pack final : public PackWriter {
+    public:
+        Pack(const GlbWriter& writer, PackContents pack) : writer_(writer), pack_(std::move(pack)) {}
+        bool writeHead(const ByteSink& put) override {
+            return tavimor::writeHead(writer_.layout_, pack_.rocks,
+                                      [&](std::uint64_t i) {
+                                          const PackedRock rock = pack_.rock(i);
+                                          GlbRock entry = glbRockOf(rock.name, rock.extent, rock.offset);
+                                          entry.hullVertices = static_cast<std::uint64_t>(rock.hullVertices);
+                                          entry.hullTriangles = static_cast<std::uint64_t>(rock.hullTriangles);
+                                          entry.hullBounds = storedBounds(rock.hullExtent);
+                                          return entry;
+                                      },
+                                      pack_.hulls, put);
+        }
+        void appendPiece(std::string& out, int, const RockMesh& rock) override {
+            writer_.appendBlock(out, rock);
+            if (rock.hull != nullptr) writer_.appendHullBlock(out, *rock.hull);
+        }
+
+    private:
+        const GlbWriter& writer_;
+        PackContents pack_;
+    };
+
+    // A hull's block: its positions, Y-up, then its triangles' corners.
+    static void appendHullBlock(std::string& out, const CollisionHull& hull) {
+        ByteWriter put(out, static_cast<std::size_t>(hullBlockSize(hull.vertices.size(), hull.triangles.size())));
+        for (const Position& vertex : hull.vertices) {
+            const Position p = yUp(vertex);
+            put.f32(p.x);
+            put.f32(p.y);
+            put.f32(p.z);
+        }
+        for (const auto& triangle : hull.triangles) {
+            for (const int corner : triangle) put.u16(static_cast<std::uint16_t>(corner));
+        }
+        put.zerosUpTo(static_cast<std::size_t>(hullBlockSize(hull.vertices.size(), hull.triangles.size())));
+    }
+
     // One rock's block: positions, normals where smooth, texture coordinates
     // and indices, ending on a 4-byte boundary.
     void appendBlock(std::string& out, const RockMesh& rock) const {
@@ -379,9 +477,11 @@ class GlbFormat final : public Format {
 public:
     std::string_view name() const override { return "glb"; }
     std::string_view extension() const override { return ".glb"; }
-    PackLimit packLimit(const LevelCounts& counts, bool normals) const override {
-        // The JSON of a rock takes well under 2 KiB.
-        const std::uint64_t perRock = layoutOf(counts.usedTextureVertices, counts.faces, normals).size + 2048;
+    PackLimit packLimit(const LevelCounts& counts, bool normals, bool hulls) const override {
+        // The JSON of a rock takes well under 2 KiB, and its hull's as much
+        // again beside the hull's block.
+        const std::uint64_t hull = hulls ? hullBlockSize(kMostHullVertices, kMostHullTriangles) + 2048 : 0;
+        const std::uint64_t perRock = layoutOf(counts.usedTextureVertices, counts.faces, normals).size + 2048 + hull;
         return {(kMostFileBytes - 4096) / perRock, "a glb file holds at most 4 GiB"};
     }
     std::string_view tooLarge() const override { return "a glb file holds at most 4 GiB"; }

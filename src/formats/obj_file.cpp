@@ -155,6 +155,28 @@ void appendObject(std::string& out, const LevelMesh& level, const RockMesh& rock
     }
 }
 
+// The rock's collision hull after it, as Unreal's importer pairs it with the
+// rock: "o UCX_NAME_00", its positions (moved by the rock's offset) and its
+// faces, numbered on from firstPosition; no material, no smoothing.
+void appendHullObject(std::string& out, const RockMesh& rock, long long firstPosition) {
+    const CollisionHull& hull = *rock.hull;
+    out.append("o ");
+    out.append(unrealHullName(rock.name));
+    out.push_back('\n');
+    appendVectorLines(out, "v", hull.vertices, rock.offset);
+    if (!rock.normals.empty()) out.append("s off\n");
+    LineWriter put(out);
+    for (const auto& triangle : hull.triangles) {
+        put.line();
+        put.character('f');
+        for (const int corner : triangle) {
+            put.character(' ');
+            put.number(firstPosition + corner);
+        }
+        put.character('\n');
+    }
+}
+
 }  // namespace
 
 std::string objFile(const LevelMesh& level, const RockMesh& rock, std::string_view materialFile) {
@@ -188,23 +210,46 @@ public:
         prepareFiles(files, {".obj", ".mtl"});
         files[0].bytes.append(objHead(std::string(base) + ".mtl"));
         appendObject(files[0].bytes, level_, rock, text_.textures, ObjStart{}, &text_.faces);
+        if (rock.hull != nullptr) appendHullObject(files[0].bytes, rock, 1 + level_.positionCount);
         files[1].bytes = mtlFile();
         return true;
     }
-    bool writePackHead(const PackContents& pack, const ByteSink& put) const override {
-        put(objHead(pack.base + ".mtl"));
-        return true;
+    std::vector<std::string_view> packSuffixes(bool) const override { return {".obj"}; }
+    std::unique_ptr<PackWriter> packWriter(const PackContents& pack, std::size_t) const override {
+        return std::make_unique<Pack>(*this, pack.base);
     }
-    void appendPackPiece(std::string& out, int, const RockMesh& rock, std::uint64_t index) const override {
-        const auto i = static_cast<long long>(index);
-        const auto positions = static_cast<long long>(level_.positionCount);
-        const auto textures = static_cast<long long>(level_.textureVertices.size());
-        appendObject(out, level_, rock, text_.textures, ObjStart{1 + i * positions, 1 + i * textures, 1 + i * positions},
-                     nullptr);
-    }
-    std::vector<FormatFile> packCompanions(std::string_view) const override { return {{".mtl", mtlFile()}}; }
 
 private:
+    // Every rock an object, each followed by its hull where there is one:
+    // OBJ counts positions across the whole file, so where each object's
+    // start is known only as the rocks go by.
+    class Pack final : public PackWriter {
+    public:
+        Pack(const ObjWriter& writer, std::string base) : writer_(writer), base_(std::move(base)) {}
+        bool writeHead(const ByteSink& put) override {
+            put(objHead(base_ + ".mtl"));
+            return true;
+        }
+        void appendPiece(std::string& out, int, const RockMesh& rock) override {
+            const LevelMesh& level = writer_.level_;
+            const auto positions = static_cast<long long>(level.positionCount);
+            appendObject(out, level, rock, writer_.text_.textures, start_, nullptr);
+            start_.position += positions;
+            start_.texture += static_cast<long long>(level.textureVertices.size());
+            start_.normal += rock.normals.empty() ? 0 : positions;
+            if (rock.hull != nullptr) {
+                appendHullObject(out, rock, start_.position);
+                start_.position += static_cast<long long>(rock.hull->vertices.size());
+            }
+        }
+        std::vector<FormatFile> companions() const override { return {{".mtl", mtlFile()}}; }
+
+    private:
+        const ObjWriter& writer_;
+        std::string base_;
+        ObjStart start_;
+    };
+
     const LevelMesh& level_;
     const LevelText text_;
 };
@@ -213,7 +258,7 @@ class ObjFormat final : public Format {
 public:
     std::string_view name() const override { return "obj"; }
     std::string_view extension() const override { return ".obj"; }
-    std::vector<std::string_view> companionSuffixes() const override { return {".mtl"}; }
+    std::vector<std::string_view> companionSuffixes(bool) const override { return {".mtl"}; }
     std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings& settings) const override {
         return std::make_unique<ObjWriter>(level, settings.normals);
     }

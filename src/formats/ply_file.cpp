@@ -64,30 +64,112 @@ void appendFile(std::string& out, const LevelMesh& level, const RockMesh& rock) 
     appendFaces(out, level, 0);
 }
 
+// A hull's vertices (colour and position, moved by offset) and its faces,
+// their corners numbered from firstVertex.
+void appendHullVertices(std::string& out, const CollisionHull& hull, const Position& offset) {
+    ByteWriter put(out, hull.vertices.size() * 15);
+    for (const Position& vertex : hull.vertices) {
+        put.u8(kRed);
+        put.u8(kGreen);
+        put.u8(kBlue);
+        const Position p = offsetBy(vertex, offset);
+        put.f32(p.x);
+        put.f32(p.y);
+        put.f32(p.z);
+    }
+}
+
+void appendHullFaces(std::string& out, const CollisionHull& hull, std::uint32_t firstVertex) {
+    ByteWriter put(out, hull.triangles.size() * 13);
+    for (const auto& triangle : hull.triangles) {
+        put.u8(3);
+        for (const int corner : triangle) put.u32(firstVertex + static_cast<std::uint32_t>(corner));
+    }
+}
+
+// A packed file: every vertex before any face, so two passes over the
+// rocks; of the rocks, or of their hulls.
+class PlyPack final : public PackWriter {
+public:
+    PlyPack(const LevelMesh& level, const PackContents& pack, bool normals, bool hulls)
+        : level_(level), pack_(pack), normals_(normals), hulls_(hulls) {}
+
+    int passes() const override { return 2; }
+    // A rock's faces are the level's; a hull's are its own.
+    bool passUsesRocks(int pass) const override { return pass == 0 || hulls_; }
+    bool writeHead(const ByteSink& put) override {
+        const std::string title = pack_.base + (hulls_ ? std::string(kHullFileSuffix) : "") + ", " +
+                                  std::to_string(pack_.rocks) + " rocks";
+        if (!hulls_) {
+            put(plyHead(title, pack_.rocks * static_cast<std::uint64_t>(level_.positionCount),
+                        pack_.rocks * level_.faces.size(), normals_));
+            return true;
+        }
+        std::uint64_t vertices = 0, faces = 0;
+        for (std::uint64_t i = 0; i < pack_.rocks; ++i) {
+            const PackedRock rock = pack_.rock(i);
+            vertices += static_cast<std::uint64_t>(rock.hullVertices);
+            faces += static_cast<std::uint64_t>(rock.hullTriangles);
+        }
+        put(plyHead(title, vertices, faces, false));
+        return true;
+    }
+    void appendPiece(std::string& out, int pass, const RockMesh& rock) override {
+        if (pass != pass_) {
+            pass_ = pass;
+            firstVertex_ = 0;
+        }
+        if (hulls_) {
+            if (pass == 0) {
+                appendHullVertices(out, *rock.hull, rock.offset);
+            } else {
+                appendHullFaces(out, *rock.hull, firstVertex_);
+            }
+            firstVertex_ += static_cast<std::uint32_t>(rock.hull->vertices.size());
+            return;
+        }
+        if (pass == 0) {
+            appendVertices(out, level_, rock);
+        } else {
+            appendFaces(out, level_, firstVertex_);
+        }
+        firstVertex_ += static_cast<std::uint32_t>(level_.positionCount);
+    }
+
+private:
+    const LevelMesh& level_;
+    PackContents pack_;
+    bool normals_;
+    bool hulls_;
+    int pass_ = 0;
+    std::uint32_t firstVertex_ = 0;
+};
+
 class PlyWriter final : public LevelWriter {
 public:
     PlyWriter(const LevelMesh& level, bool normals) : level_(level), normals_(normals) {}
 
     bool rockFiles(const RockMesh& rock, std::string_view, std::vector<FormatFile>& files) const override {
-        prepareFiles(files, {".ply"});
+        if (rock.hull == nullptr) {
+            prepareFiles(files, {".ply"});
+        } else {
+            // The hull in a file of its own beside the rock's.
+            prepareFiles(files, {".ply", "_hull.ply"});
+            files[1].bytes.append(plyHead(rock.name + std::string(kHullFileSuffix), rock.hull->vertices.size(),
+                                          rock.hull->triangles.size(), false));
+            appendHullVertices(files[1].bytes, *rock.hull, rock.offset);
+            appendHullFaces(files[1].bytes, *rock.hull, 0);
+        }
         appendFile(files[0].bytes, level_, rock);
         return true;
     }
-    // Every vertex comes before any face: one pass for each.
-    int packPasses() const override { return 2; }
-    bool passUsesRocks(int pass) const override { return pass == 0; }
-    bool writePackHead(const PackContents& pack, const ByteSink& put) const override {
-        put(plyHead(pack.base + ", " + std::to_string(pack.rocks) + " rocks",
-                    pack.rocks * static_cast<std::uint64_t>(level_.positionCount), pack.rocks * level_.faces.size(),
-                    normals_));
-        return true;
+    std::vector<std::string_view> packSuffixes(bool hulls) const override {
+        if (hulls) return {".ply", "_hull.ply"};
+        return {".ply"};
     }
-    void appendPackPiece(std::string& out, int pass, const RockMesh& rock, std::uint64_t index) const override {
-        if (pass == 0) {
-            appendVertices(out, level_, rock);
-        } else {
-            appendFaces(out, level_, static_cast<std::uint32_t>(index * static_cast<std::uint64_t>(level_.positionCount)));
-        }
+    bool headListsRocks(bool hulls) const override { return hulls; }
+    std::unique_ptr<PackWriter> packWriter(const PackContents& pack, std::size_t file) const override {
+        return std::make_unique<PlyPack>(level_, pack, normals_, file == 1);
     }
 
 private:
@@ -99,7 +181,13 @@ class PlyFormat final : public Format {
 public:
     std::string_view name() const override { return "ply"; }
     std::string_view extension() const override { return ".ply"; }
-    PackLimit packLimit(const LevelCounts& counts, bool) const override {
+    std::vector<std::string_view> companionSuffixes(bool hulls) const override {
+        if (hulls) return {"_hull.ply"};
+        return {};
+    }
+    PackLimit packLimit(const LevelCounts& counts, bool, bool) const override {
+        // A hull has fewer vertices than any rock: the rocks' file is the
+        // one whose corners can pass the limit.
         return {2147483647u / counts.positions, "a PLY file's corners reach at most vertex 2147483647"};
     }
     std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings& settings) const override {

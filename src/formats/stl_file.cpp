@@ -18,22 +18,35 @@ std::string stlHead(std::string_view title, std::uint32_t facets) {
     return out;
 }
 
+// One facet, counter-clockwise seen from outside, with its unit normal.
+void putFacet(ByteWriter& put, const Position& a, const Position& b, const Position& c) {
+    Position n = cross(b - a, c - a);
+    const double length = std::sqrt(dot(n, n));
+    if (length > 0) n = {n.x / length, n.y / length, n.z / length};
+    for (const Position* p : {&std::as_const(n), &a, &b, &c}) {
+        put.f32(p->x);
+        put.f32(p->y);
+        put.f32(p->z);
+    }
+    put.u16(0);  // attribute byte count
+}
+
 void appendFacets(std::string& out, const LevelMesh& level, const RockMesh& rock) {
     ByteWriter put(out, level.faces.size() * 50);
     for (const auto& face : level.faces) {
         const auto corners = outwardCorners(face);
-        const Position a = offsetBy(rock.positions[static_cast<std::size_t>(corners[0])], rock.offset);
-        const Position b = offsetBy(rock.positions[static_cast<std::size_t>(corners[1])], rock.offset);
-        const Position c = offsetBy(rock.positions[static_cast<std::size_t>(corners[2])], rock.offset);
-        Position n = cross(b - a, c - a);
-        const double length = std::sqrt(dot(n, n));
-        if (length > 0) n = {n.x / length, n.y / length, n.z / length};
-        for (const Position* p : {&std::as_const(n), &a, &b, &c}) {
-            put.f32(p->x);
-            put.f32(p->y);
-            put.f32(p->z);
-        }
-        put.u16(0);  // attribute byte count
+        putFacet(put, offsetBy(rock.positions[static_cast<std::size_t>(corners[0])], rock.offset),
+                 offsetBy(rock.positions[static_cast<std::size_t>(corners[1])], rock.offset),
+                 offsetBy(rock.positions[static_cast<std::size_t>(corners[2])], rock.offset));
+    }
+}
+
+void appendHullFacets(std::string& out, const CollisionHull& hull, const Position& offset) {
+    ByteWriter put(out, hull.triangles.size() * 50);
+    for (const auto& [a, b, c] : hull.triangles) {
+        putFacet(put, offsetBy(hull.vertices[static_cast<std::size_t>(a)], offset),
+                 offsetBy(hull.vertices[static_cast<std::size_t>(b)], offset),
+                 offsetBy(hull.vertices[static_cast<std::size_t>(c)], offset));
     }
 }
 
@@ -42,22 +55,61 @@ void appendFile(std::string& out, const LevelMesh& level, const RockMesh& rock) 
     appendFacets(out, level, rock);
 }
 
+// A packed file: every rock's facets, or every rock's hull's.
+class StlPack final : public PackWriter {
+public:
+    StlPack(const LevelMesh& level, const PackContents& pack, bool hulls)
+        : level_(level), pack_(pack), hulls_(hulls) {}
+
+    bool writeHead(const ByteSink& put) override {
+        std::uint64_t facets = pack_.rocks * level_.faces.size();
+        if (hulls_) {
+            facets = 0;
+            for (std::uint64_t i = 0; i < pack_.rocks; ++i) facets += static_cast<std::uint64_t>(pack_.rock(i).hullTriangles);
+        }
+        put(stlHead(pack_.base + (hulls_ ? std::string(kHullFileSuffix) : "") + ", " + std::to_string(pack_.rocks) +
+                        " rocks",
+                    static_cast<std::uint32_t>(facets)));
+        return true;
+    }
+    void appendPiece(std::string& out, int, const RockMesh& rock) override {
+        if (hulls_) {
+            appendHullFacets(out, *rock.hull, rock.offset);
+        } else {
+            appendFacets(out, level_, rock);
+        }
+    }
+
+private:
+    const LevelMesh& level_;
+    PackContents pack_;
+    bool hulls_;
+};
+
 class StlWriter final : public LevelWriter {
 public:
     explicit StlWriter(const LevelMesh& level) : level_(level) {}
 
     bool rockFiles(const RockMesh& rock, std::string_view, std::vector<FormatFile>& files) const override {
-        prepareFiles(files, {".stl"});
+        if (rock.hull == nullptr) {
+            prepareFiles(files, {".stl"});
+        } else {
+            // The hull in a file of its own beside the rock's.
+            prepareFiles(files, {".stl", "_hull.stl"});
+            files[1].bytes.append(stlHead(rock.name + std::string(kHullFileSuffix),
+                                          static_cast<std::uint32_t>(rock.hull->triangles.size())));
+            appendHullFacets(files[1].bytes, *rock.hull, rock.offset);
+        }
         appendFile(files[0].bytes, level_, rock);
         return true;
     }
-    bool writePackHead(const PackContents& pack, const ByteSink& put) const override {
-        put(stlHead(pack.base + ", " + std::to_string(pack.rocks) + " rocks",
-                    static_cast<std::uint32_t>(pack.rocks * level_.faces.size())));
-        return true;
+    std::vector<std::string_view> packSuffixes(bool hulls) const override {
+        if (hulls) return {".stl", "_hull.stl"};
+        return {".stl"};
     }
-    void appendPackPiece(std::string& out, int, const RockMesh& rock, std::uint64_t) const override {
-        appendFacets(out, level_, rock);
+    bool headListsRocks(bool hulls) const override { return hulls; }
+    std::unique_ptr<PackWriter> packWriter(const PackContents& pack, std::size_t file) const override {
+        return std::make_unique<StlPack>(level_, pack, file == 1);
     }
 
 private:
@@ -68,7 +120,13 @@ class StlFormat final : public Format {
 public:
     std::string_view name() const override { return "stl"; }
     std::string_view extension() const override { return ".stl"; }
-    PackLimit packLimit(const LevelCounts& counts, bool) const override {
+    std::vector<std::string_view> companionSuffixes(bool hulls) const override {
+        if (hulls) return {"_hull.stl"};
+        return {};
+    }
+    PackLimit packLimit(const LevelCounts& counts, bool, bool) const override {
+        // A hull has fewer facets than any rock: the rocks' file is the one
+        // that can grow too large.
         return {4294967295u / counts.faces, "an STL file counts at most 4294967295 facets"};
     }
     std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings&) const override {

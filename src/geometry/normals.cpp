@@ -3,13 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-// The build says whether to make a copy of the busiest loops for wider
-// vector registers, chosen when the program starts (TAVIMOR_AVX2_CLONES).
-#if TAVIMOR_AVX2_CLONES
-#define TAVIMOR_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TAVIMOR_VECTOR_CLONES
-#endif
+#include "geometry/vector_clones.h"
 
 namespace tavimor {
 namespace {

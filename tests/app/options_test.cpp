@@ -7,6 +7,7 @@
 
 #include "formats/glb_file.h"
 #include "formats/obj_file.h"
+#include "formats/ply_file.h"
 #include "formats/stl_file.h"
 
 namespace tavimor {
@@ -25,6 +26,9 @@ TEST(Options, ValuesReachTheRunTyped) {
         {{"--seed=0", "--name=a-B_9"}, RunSettings{.seed = 0u, .stem = "a-B_9"}},
         {{"--format", "stl,obj,cob"}, RunSettings{.formats = {&stlFormat(), &objFormat(), &cobFormat()}}},
         {{"--count", "60", "--preview", "s.png", "--preview-size", "1024", "--format", "glb"}, RunSettings{.count = 60, .formats = {&glbFormat()}}},
+        {{"--origin", "base", "--collision", "--format", "stl,ply"},
+         RunSettings{.formats = {&stlFormat(), &plyFormat()}, .origin = Origin::Base, .collision = true}},
+        {{"--origin", "centre", "--format", "cob"}, RunSettings{}},
         {{"--scale", "2"}, RunSettings{.scale = {2, 2, 2}}},
         {{"--scale", "0.5,1e3,0.1"}, RunSettings{.scale = {0.5, 1000, 0.1}}},
         {{"-o", "/"}, RunSettings{.directory = "/"}},
@@ -62,6 +66,8 @@ TEST(Options, ValuesReachTheRunTyped) {
         EXPECT_EQ(o.smooth, e.smooth);
         EXPECT_EQ(o.lod, e.lod);
         EXPECT_EQ(o.pack, e.pack);
+        EXPECT_EQ(o.origin, e.origin);
+        EXPECT_EQ(o.collision, e.collision);
     }
 }
 
@@ -103,8 +109,8 @@ TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
         {{"--format", "obj", "--format=glb"}, "tavimor: --format: may be given once only"},
         {{"a", "b", "--count", "2", "c"}, "tavimor: The following arguments were not expected: a b c (the options "
                                           "are --count --spike --seed --name --format --scale --detail "
-                                          "--shading --lod --pack --preview --preview-size -o --quiet --help "
-                                          "--version)"},
+                                          "--shading --lod --pack --origin --collision --preview --preview-size -o "
+                                          "--quiet --help --version)"},
         // With a one-digit rock number, the stems COM and LPT make device
         // names on Windows, in any case.
         {{"--name", "COM", "--count", "3"}, "tavimor: --name: takes a stem that makes no Windows device name (CON "
@@ -130,6 +136,8 @@ TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
                                                                              "counts at most 4294967295 facets), not "
                                                                              "\"7183\""},
         {{"--lod", "--lod", "--detail", "1", "--format", "glb"}, "tavimor: --lod: may be given once only"},
+        {{"--origin", "middle", "--format", "glb"}, "tavimor: --origin: takes centre or base, not \"middle\""},
+        {{"--collision"}, "tavimor: --collision: goes with formats other than cob (a COB file holds no collision shape)"},
         {{"--format", "obj,glb,obj"}, "tavimor: --format: takes formats from cob obj glb stl ply, each named once, "
                                       "not \"obj,glb,obj\""},
         {{"--preview-size", "100"}, "tavimor: --preview-size: goes with --preview (the size of a contact sheet's "

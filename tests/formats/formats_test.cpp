@@ -174,7 +174,7 @@ TEST(Glb, APackPastFourGibibytesIsRefusedWithNothingWritten) {
     const std::unique_ptr<LevelWriter> writer = glbFormat().writerFor(levelZero(), {});
     std::string written;
     const PackContents pack{"R", 2000000, [](std::uint64_t) { return PackedRock{"R", {}, {}}; }};
-    EXPECT_FALSE(writer->writePackHead(pack, [&](std::string_view bytes) { written.append(bytes); }));
+    EXPECT_FALSE(writer->packWriter(pack, 0)->writeHead([&](std::string_view bytes) { written.append(bytes); }));
     EXPECT_TRUE(written.empty());
     EXPECT_FALSE(glbFormat().tooLarge().empty());
 }

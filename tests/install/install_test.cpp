@@ -122,6 +122,8 @@ TEST(Completion, OffersWhatEachPlaceTakes) {
         {"tavimor --spike ", "0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n"},
         {"tavimor --count 3 --detail ", "0\n1\n2\n3\n4\n5\n6\n"},
         {"tavimor --shading s", "smooth\n"},
+        {"tavimor --origin ", "base\ncentre\n"},
+        {"tavimor --co", "--collision\n--count\n"},
         // A name with a blank is one offer.
         {"tavimor -o ", "my dir\nrocks\nscenes\n"},
         {"tavimor -o my", "my dir\n"},

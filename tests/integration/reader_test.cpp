@@ -89,15 +89,20 @@ struct Expected {
     std::size_t positions = 75;
 };
 
-// Everything assimp must make of one rock file.
-void checkRock(const TempDir& dir, const std::string& name, const Expected& expected) {
-    SCOPED_TRACE(name);
-    const CommandResult info = runCommand({"assimp", "info", name, "-l", "-vds"}, dir.path());
+// assimp read the file without a warning or an error.
+void expectCleanRead(const CommandResult& info) {
     ASSERT_EQ(info.status, 0) << info.output << info.errors;
     for (const std::string& log : {info.output, info.errors}) {
         EXPECT_EQ(log.find("Warn,"), std::string::npos) << log;
         EXPECT_EQ(log.find("Error,"), std::string::npos) << log;
     }
+}
+
+// Everything assimp must make of one rock file.
+void checkRock(const TempDir& dir, const std::string& name, const Expected& expected) {
+    SCOPED_TRACE(name);
+    const CommandResult info = runCommand({"assimp", "info", name, "-l", "-vds"}, dir.path());
+    expectCleanRead(info);
     EXPECT_TRUE(std::regex_search(info.output, std::regex("\\nFaces:\\s+" + std::to_string(expected.faces) + "\\n")))
         << info.output;
     if (expected.named) {
@@ -298,6 +303,43 @@ TEST(Reader, KhronosValidatorFindsNoErrorsOrWarningsInTheGlbFiles) {
     const CommandResult validated = runCommand(command, dir.path());
     EXPECT_EQ(validated.status, 0) << validated.output << validated.errors;
     EXPECT_NE(validated.output.find("15 files: 0 errors, 0 warnings"), std::string::npos) << validated.output;
+}
+
+TEST(Reader, AssimpAndTheValidatorTakeCollisionHullsAndBaseOriginsInEveryFormat) {
+    ASSERT_TRUE(assimpIsInstalled());
+    const std::string modules = TAVIMOR_NODE_MODULES;
+    TempDir dir;
+    for (const auto& extra : std::vector<std::vector<std::string>>{
+             {"--name", "S", "--shading", "smooth"},
+             {"--name", "L", "--lod", "--origin", "base"},
+             {"--name", "P", "--pack", "--count", "3", "--origin", "base", "--shading", "smooth"}}) {
+        std::vector<std::string> args = {"--seed", "17", "--spike", "9", "--detail", "2", "--collision",
+                                         "--format", "obj,glb,stl,ply", "--quiet"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        ASSERT_EQ(runTavimor(args, dir.path()).status, 0);
+    }
+    // Each file and the meshes in it: the rock and its hull together, or
+    // the hulls in files of their own.
+    const struct {
+        const char* file;
+        int meshes;
+    } files[] = {{"S0.obj", 2},         {"S0.glb", 2},         {"S0.stl", 1},         {"S0_hull.stl", 1},
+                 {"S0.ply", 1},         {"S0_hull.ply", 1},    {"L0_LOD0.glb", 2},    {"L0_LOD1.glb", 1},
+                 {"L0_LOD0.obj", 2},    {"L0_LOD0_hull.ply", 1}, {"P.obj", 6},        {"P.glb", 6},
+                 {"P_hull.stl", 1},     {"P_hull.ply", 1}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.file);
+        const CommandResult info = runCommand({"assimp", "info", f.file}, dir.path());
+        expectCleanRead(info);
+        EXPECT_TRUE(std::regex_search(info.output, std::regex("\\nMeshes:\\s+" + std::to_string(f.meshes) + "\\n")))
+            << info.output;
+    }
+    const CommandResult validated =
+        runCommand({"env", "NODE_PATH=" + modules, "node", std::string(TAVIMOR_SOURCE_DIR) + "/tests/integration/validate_gltf.js",
+                    "S0.glb", "L0_LOD0.glb", "L0_LOD1.glb", "P.glb"},
+                   dir.path());
+    EXPECT_EQ(validated.status, 0) << validated.output << validated.errors;
+    EXPECT_NE(validated.output.find("4 files: 0 errors, 0 warnings"), std::string::npos) << validated.output;
 }
 
 }  // namespace

@@ -73,6 +73,11 @@ TEST(Wine, ScriptedRunsWriteTheLinuxBytesInEveryFormat) {
          "obj,glb,stl,ply", "--preview", "sheet.png", "--preview-size", "96"},
         {"--seed", "8", "--count", "2", "--spike", "6", "--detail", "2", "--shading", "smooth", "--lod", "--format",
          "obj,glb,stl,ply"},
+        // Collision hulls and the base origin, in files of their own and
+        // packed.
+        {"--seed", "9", "--count", "2", "--spike", "9", "--detail", "2", "--collision", "--origin", "base", "--lod",
+         "--format", "obj,glb,stl,ply"},
+        {"--seed", "9", "--count", "3", "--detail", "1", "--collision", "--pack", "--format", "obj,glb,stl,ply"},
         // Normals worked out the slow and sure way, for a needle.
         {"--seed", "12345", "--spike", "9", "--scale", "1000,0.001,0.001", "--detail", "2", "--shading", "smooth",
          "--format", "ply"},

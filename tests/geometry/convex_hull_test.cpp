@@ -1,0 +1,186 @@
+#include "geometry/convex_hull.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "geometry/detailed_rock.h"
+
+namespace tavimor {
+namespace {
+
+// A plane as a hull face gives it: unit outward normal and offset, rounded
+// so that the same plane found twice compares equal.
+using Plane = std::array<long long, 4>;
+
+Plane planeKey(const Position& normal, double offset, double size) {
+    const auto round = [](double v) { return std::llround(v * 1e6); };
+    return {round(normal.x), round(normal.y), round(normal.z), round(offset / size)};
+}
+
+double sizeOf(const std::vector<Position>& points) {
+    double size = 0;
+    for (const Position& p : points) size = std::max({size, std::abs(p.x), std::abs(p.y), std::abs(p.z)});
+    return size;
+}
+
+// The faces' planes of a hull, each once.
+std::vector<Plane> planesOf(const std::vector<Position>& points, const std::vector<std::array<int, 3>>& triangles) {
+    std::vector<Plane> planes;
+    for (const auto& [a, b, c] : triangles) {
+        Position n = cross(points[b] - points[a], points[c] - points[a]);
+        n = n * (1 / std::sqrt(dot(n, n)));
+        planes.push_back(planeKey(n, dot(n, points[a]), sizeOf(points)));
+    }
+    std::sort(planes.begin(), planes.end());
+    planes.erase(std::unique(planes.begin(), planes.end()), planes.end());
+    return planes;
+}
+
+// The hull by brute force: every plane through three points with every
+// point on one side of it.
+std::vector<Plane> bruteForcePlanes(const std::vector<Position>& points) {
+    const double tolerance = sizeOf(points) * 1e-9;
+    std::vector<Plane> planes;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        for (std::size_t j = i + 1; j < points.size(); ++j) {
+            for (std::size_t k = j + 1; k < points.size(); ++k) {
+                Position n = cross(points[j] - points[i], points[k] - points[i]);
+                const double length = std::sqrt(dot(n, n));
+                if (length < tolerance * sizeOf(points)) continue;
+                n = n * (1 / length);
+                int above = 0, below = 0;
+                for (const Position& p : points) {
+                    const double d = dot(n, p - points[i]);
+                    above += d > tolerance;
+                    below += d < -tolerance;
+                }
+                if (above > 0 && below > 0) continue;
+                if (above > 0) n = n * -1.0;
+                planes.push_back(planeKey(n, dot(n, points[i]), sizeOf(points)));
+            }
+        }
+    }
+    std::sort(planes.begin(), planes.end());
+    planes.erase(std::unique(planes.begin(), planes.end()), planes.end());
+    return planes;
+}
+
+// Closed (every edge once each way), outward, convex, and every point
+// inside or on it (within tolerance of the set's size); "" when it is.
+std::string flawOf(const std::vector<Position>& vertices, const std::vector<std::array<int, 3>>& triangles,
+                   const std::vector<Position>& points, double tolerance) {
+    std::map<std::pair<int, int>, int> edges;
+    for (const auto& t : triangles) {
+        for (int k = 0; k < 3; ++k) ++edges[{t[k], t[(k + 1) % 3]}];
+    }
+    for (const auto& [edge, count] : edges) {
+        if (count != 1 || edges.count({edge.second, edge.first}) != 1) return "not closed";
+    }
+    if (!(enclosedVolume(vertices, triangles) > 0)) return "not outward";
+    for (const auto& [a, b, c] : triangles) {
+        Position n = cross(vertices[b] - vertices[a], vertices[c] - vertices[a]);
+        n = n * (1 / std::sqrt(dot(n, n)));
+        for (const Position& v : vertices) {
+            if (dot(n, v - vertices[a]) > tolerance) return "not convex";
+        }
+        for (const Position& p : points) {
+            if (dot(n, p - vertices[a]) > tolerance) return "a point outside";
+        }
+    }
+    return "";
+}
+
+std::vector<Position> randomPoints(std::mt19937& random, int count, double scale) {
+    std::uniform_real_distribution<double> unit(-1, 1);
+    std::vector<Position> points;
+    for (int i = 0; i < count; ++i) points.push_back({unit(random) * scale, unit(random), unit(random)});
+    return points;
+}
+
+TEST(ConvexHull, FindsTheBruteForceHullsFacesOnRandomAndDegenerateSets) {
+    std::mt19937 random(7);
+    std::vector<std::pair<std::string, std::vector<Position>>> sets;
+    for (int i = 0; i < 30; ++i) sets.push_back({"random " + std::to_string(i), randomPoints(random, 8 + i, 1 + i % 3)});
+    // Points on a sphere: every one a vertex.
+    std::vector<Position> sphere;
+    for (int i = 0; i < 40; ++i) {
+        Position p = randomPoints(random, 1, 1)[0];
+        sphere.push_back(p * (1 / std::sqrt(dot(p, p))));
+    }
+    sets.push_back({"on a sphere", sphere});
+    // A grid: large faces with many points on them, corners and edges.
+    std::vector<Position> grid;
+    for (int x = 0; x < 3; ++x) {
+        for (int y = 0; y < 3; ++y) {
+            for (int z = 0; z < 3; ++z) grid.push_back({double(x), double(y), double(z)});
+        }
+    }
+    sets.push_back({"a grid", grid});
+    // Every point twice, and once more a hair away.
+    std::vector<Position> doubled = randomPoints(random, 15, 1);
+    for (std::size_t i = 0, n = doubled.size(); i < n; ++i) doubled.push_back(doubled[i]);
+    doubled.push_back(doubled[0] + Position{1e-13, 0, 0});
+    sets.push_back({"duplicates", doubled});
+    // Points all but on one line, and a few off it.
+    std::vector<Position> line;
+    for (int i = 0; i < 20; ++i) line.push_back({double(i), i * 1e-12, 0});
+    for (const Position& p : std::vector<Position>{{3, 1, 0}, {5, 0, 1}, {7, -1, -1}, {2, 2, 2}}) line.push_back(p);
+    sets.push_back({"near a line", line});
+    // A thin plate and a long needle.
+    std::vector<Position> plate = randomPoints(random, 25, 1), needle = randomPoints(random, 25, 1000);
+    for (Position& p : plate) p.z *= 1e-4;
+    for (Position& p : needle) p = {p.x, p.y * 1e-3, p.z * 1e-3};
+    sets.push_back({"a plate", plate});
+    sets.push_back({"a needle", needle});
+    for (const auto& [name, points] : sets) {
+        SCOPED_TRACE(name);
+        const auto triangles = convexHull(points);
+        ASSERT_FALSE(triangles.empty());
+        EXPECT_EQ(flawOf(points, triangles, points, sizeOf(points) * 1e-8), "");
+        EXPECT_EQ(planesOf(points, triangles), bruteForcePlanes(points));
+    }
+    // No volume, no hull.
+    for (const std::vector<Position>& flat : std::vector<std::vector<Position>>{
+             {}, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {0.5, 0.2, 0}},
+             {{0, 0, 0}, {1, 1, 1}, {2, 2, 2}, {3, 3, 3}}, {{1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3}}}) {
+        EXPECT_TRUE(convexHull(flat).empty()) << flat.size();
+    }
+}
+
+TEST(CollisionHull, SmallContainingAndCloseToTheExactHullAtEveryDetailAndScale) {
+    const DetailLevels levels = buildDetailLevels(4);
+    const struct {
+        int spike;
+        Scale scale;
+    } cases[] = {{0, {1, 1, 1}}, {5, {1, 1, 1}}, {9, {1, 1, 1}}, {9, {2, 1, 0.3}},
+                 {7, {1000, 0.001, 0.001}}, {3, {0.001, 0.001, 0.001}}, {9, {1000, 1000, 0.001}}};
+    for (const auto& c : cases) {
+        for (std::uint32_t seed = 1; seed <= 4; ++seed) {
+            Lcg generator{seed};
+            const std::vector<Position> finest = makeDetailedRock(generator, c.spike, c.scale, levels, {seed, 0});
+            for (const int detail : {0, 2, 4}) {
+                SCOPED_TRACE("spike " + std::to_string(c.spike) + ", scale " + std::to_string(c.scale.x) + ", seed " +
+                             std::to_string(seed) + ", detail " + std::to_string(detail));
+                const std::vector<Position> all(finest.begin(),
+                                                finest.begin() + levels.levels[static_cast<std::size_t>(detail)].positionCount);
+                const CollisionHull hull = collisionHull(all, std::span(all).first(kVertexCount));
+                EXPECT_LE(hull.vertices.size(), 64u);
+                EXPECT_LE(hull.triangles.size(), 124u);
+                double size = 0;
+                for (const Position& p : all) size = std::max(size, std::sqrt(dot(p, p)));
+                EXPECT_EQ(flawOf(hull.vertices, hull.triangles, all, size * 1e-9), "");
+                const double exact = enclosedVolume(all, convexHull(all));
+                EXPECT_LE(enclosedVolume(hull.vertices, hull.triangles), 1.2 * exact);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tavimor
