@@ -19,6 +19,7 @@
 #include "geometry/detailed_rock.h"
 #include "geometry/normals.h"
 #include "geometry/rock.h"
+#include "geometry/style.h"
 #include "picture/contact_sheet.h"
 #include "system/file_output.h"
 
@@ -46,12 +47,18 @@ void formatOneCoordinate(benchmark::State& state) {
 }
 BENCHMARK(formatOneCoordinate);
 
-// One rock of detail 4 (37,376 triangles), made, given smooth normals and
-// formatted as glTF, as a scripted run does with the levels built once.
+// One rock of detail 4 (37,376 triangles) of a style, made, given smooth
+// normals and formatted as glTF, as a scripted run does with the levels
+// built once.
 class DetailFourGlb {
 public:
+    explicit DetailFourGlb(tavimor::Style style = tavimor::Style::Classic) : style_(style) {}
     const std::string& next(int n) {
-        tavimor::makeDetailedRock(generator_, 9, {}, levels_, tavimor::RockIdentity{1, n}, positions_);
+        if (style_ == tavimor::Style::Classic) {
+            tavimor::makeDetailedRock(generator_, 9, {}, levels_, tavimor::RockIdentity{1, n}, positions_);
+        } else {
+            tavimor::makeStyledRock(generator_, style_, 9, {}, levels_, tavimor::RockIdentity{1, n}, positions_, lumps_);
+        }
         tavimor::smoothNormals(levels_.levels.back(), positions_, normals_);
         writer_->rockFiles(tavimor::RockMesh{positions_, normals_, "Rock0"}, "ROCK0", files_);
         return files_[0].bytes;
@@ -61,9 +68,12 @@ public:
 private:
     tavimor::DetailLevels levels_ = tavimor::buildDetailLevels(4);
     // The writer of the level, made once a run, as a run makes it.
-    std::unique_ptr<tavimor::LevelWriter> writer_ = tavimor::glbFormat().writerFor(levels_.levels.back(), {true});
+    std::unique_ptr<tavimor::LevelWriter> writer_ =
+        tavimor::glbFormat().writerFor(levels_.levels.back(), {tavimor::Shading::Smooth});
+    tavimor::Style style_;
     tavimor::Lcg generator_{1};
     std::vector<tavimor::Position> positions_, normals_;
+    std::vector<double> lumps_;
     std::vector<tavimor::FormatFile> files_;
 };
 
@@ -78,6 +88,22 @@ void formatDetailFourRock(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(state.iterations() * rocks.triangles()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(formatDetailFourRock)->Unit(benchmark::kMicrosecond);
+
+// The same for each style other than classic, which may cost at most three
+// times as much.
+void formatStyledDetailFourRock(benchmark::State& state) {
+    const auto style = static_cast<tavimor::Style>(state.range(0));
+    state.SetLabel(std::string(tavimor::styleName(style)));
+    DetailFourGlb rocks(style);
+    int n = 0;
+    for (auto _ : state) {
+        const std::string& bytes = rocks.next(n++);
+        benchmark::DoNotOptimize(bytes.data());
+    }
+}
+BENCHMARK(formatStyledDetailFourRock)
+    ->DenseRange(static_cast<int>(tavimor::Style::Boulder), static_cast<int>(tavimor::Style::Shard))
+    ->Unit(benchmark::kMicrosecond);
 
 // The collision hull of a rock of detail 4: 18,690 positions into at most 64
 // vertices.
@@ -108,7 +134,7 @@ void drawSheetOfHundredRocks(benchmark::State& state) {
         tavimor::Lcg generator{1};
         for (int i = 0; i < 100; ++i) {
             const auto positions = tavimor::makeDetailedRock(generator, 9, {}, levels, tavimor::RockIdentity{1, 99 - i});
-            sheet.draw(i, levels.levels.back(), positions);
+            sheet.draw(i, levels.levels.back(), {positions});
         }
         bytes = sheet.png().value().size();
         benchmark::DoNotOptimize(bytes);
@@ -219,7 +245,7 @@ void writeHundredDetailFourRocks(benchmark::State& state) {
             FreshDirectory dir;
             const tavimor::RunSettings plan{.count = 100, .spike = 9, .seed = 1, .stem = "ROCK",
                                             .formats = {&tavimor::glbFormat()}, .directory = dir.path(), .detail = 4,
-                                            .smooth = true};
+                                            .shading = tavimor::Shading::Smooth};
             QuietReport report;
             state.ResumeTiming();
             if (!dir.made() || tavimor::writeRun(plan, report) != 0) state.SkipWithError("cannot write the rocks");

@@ -111,6 +111,16 @@ CLI::Option* addOption(CLI::App& app, const std::string& name, const std::string
     });
 }
 
+// Shading as the command line names it.
+std::string_view shadingName(Shading shading) {
+    switch (shading) {
+        case Shading::Smooth: return "smooth";
+        case Shading::Auto: return "auto";
+        case Shading::Flat: break;
+    }
+    return "flat";
+}
+
 std::string range(std::uint64_t low, std::uint64_t high) { return std::to_string(low) + " to " + std::to_string(high); }
 
 std::string defaultNote(const std::string& value) { return " (default " + value + ")"; }
@@ -156,6 +166,24 @@ void addRockOptions(CLI::App& app, RunSettings& s) {
               "How spiky, 0 (smooth) to " + std::to_string(kMostSpike) + defaultNote(std::to_string(defaults.spike)),
               "a whole number from " + range(0, kMostSpike),
               [&](const std::string& text) { return parseWhole(text, 0, kMostSpike, s.spike); });
+    std::string styles;
+    for (const StyleName& style : kStyleNames) {
+        const bool last = &style == &kStyleNames[std::size(kStyleNames) - 1];
+        styles += (styles.empty() ? "" : last ? " or " : ", ") + std::string(style.name);
+    }
+    addOption(app, "--style", "STYLE",
+              "Family of rocks: classic (as always), boulder (massive, a few broad flat faces), pebble (smooth, "
+              "river-worn), slab (a flat plate with broken edges) or shard (long, with many flat facets)" +
+                  defaultNote(std::string(kStyleNames[0].name)),
+              styles, [&](const std::string& text) {
+                  for (const StyleName& style : kStyleNames) {
+                      if (text == style.name) {
+                          s.style = style.style;
+                          return true;
+                      }
+                  }
+                  return false;
+              });
     addOption(app, "--seed", "S", "Seed of the random rocks, " + range(0, kMostSeed) + " (default: the clock, in seconds)",
               "a whole number from " + range(0, kMostSeed), [&](const std::string& text) {
                   std::uint32_t seed = 0;
@@ -226,11 +254,16 @@ void addSceneOptions(CLI::App& app, RunSettings& s) {
               "a whole number from " + range(0, kMostDetail),
               [&](const std::string& text) { return parseWhole(text, 0, kMostDetail, s.detail); });
     addOption(app, "--shading", "S",
-              std::string("Shading, flat or smooth (a normal per vertex)") + defaultNote(defaults.smooth ? "smooth" : "flat"),
-              "flat or smooth", [&](const std::string& text) {
-                  if (text != "flat" && text != "smooth") return false;
-                  s.smooth = text == "smooth";
-                  return true;
+              "Shading, flat, smooth (a normal per vertex) or auto (smooth, split where faces meet at more than 30 "
+              "degrees)" + defaultNote(std::string(shadingName(defaults.shading))),
+              "flat, smooth or auto", [&](const std::string& text) {
+                  for (const Shading shading : {Shading::Flat, Shading::Smooth, Shading::Auto}) {
+                      if (text == shadingName(shading)) {
+                          s.shading = shading;
+                          return true;
+                      }
+                  }
+                  return false;
               });
     addFlag(app, "--lod", s.lod, "Each rock at every detail from D down to 0, as STEM<n>_LOD0 (finest) ... _LOD<D>");
     addFlag(app, "--pack", s.pack, "All rocks in one file per format, STEM.<ext>, on a grid, each standing on the ground");
@@ -288,8 +321,13 @@ std::string formatClash(const RunSettings& s) {
         if (!no.detail.empty() && s.detail > 0) {
             return "--detail: takes 0" + where + std::string(no.detail) + "), not \"" + std::to_string(s.detail) + "\"";
         }
-        if (!no.normals.empty() && s.smooth) {
-            return "--shading: takes flat" + where + std::string(no.normals) + "), not \"smooth\"";
+        if (!no.normals.empty() && s.shading != Shading::Flat) {
+            return "--shading: takes flat" + where + std::string(no.normals) + "), not \"" +
+                   std::string(shadingName(s.shading)) + "\"";
+        }
+        if (!no.style.empty() && s.style != Style::Classic) {
+            return "--style: takes classic" + where + std::string(no.style) + "), not \"" +
+                   std::string(styleName(s.style)) + "\"";
         }
         if (!no.collision.empty() && s.collision) {
             return "--collision: goes with formats other than " + std::string(format->name()) + " (" +
@@ -332,7 +370,7 @@ std::string packLimitClash(const RunSettings& s) {
     if (!s.pack) return {};
     const LevelCounts counts = levelCounts(s.detail);
     for (const Format* format : s.formats) {
-        const PackLimit limit = format->packLimit(counts, s.smooth, s.collision);
+        const PackLimit limit = format->packLimit(counts, s.shading, s.collision);
         if (static_cast<std::uint64_t>(s.count) > limit.rocks) {
             return "--count: takes at most " + std::to_string(limit.rocks) + " with --pack at detail " +
                    std::to_string(s.detail) + " (" + std::string(limit.why) + "), not \"" + std::to_string(s.count) + "\"";

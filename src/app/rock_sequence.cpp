@@ -31,6 +31,11 @@ struct RockSequence::Ahead {
 
 RockSequence::RockSequence(const RunSettings& settings, const DetailLevels& levels, SequenceNeeds needs)
     : settings_(settings), levels_(levels), needs_(std::move(needs)) {
+    if (needs_.normals && needs_.split) {
+        for (int k = 0; k < needs_.levels; ++k) {
+            edges_.push_back(edgesOf(levels.levels[static_cast<std::size_t>(settings.detail - k)]));
+        }
+    }
     // A rock too small to be worth a second thread is made in turn.
     if (settings.detail < 2 || settings.count < 2) return;
     ahead_ = std::make_unique<Ahead>();
@@ -70,13 +75,22 @@ void RockSequence::make(int index, MadeRock& rock) const {
     // starts kVertexCount draws a rock into the run's sequence.
     rock.number = settings_.count - 1 - index;
     Lcg generator = skipped(Lcg{settings_.seed.value()}, static_cast<std::uint64_t>(index) * kVertexCount);
-    makeDetailedRock(generator, settings_.spike, settings_.scale, levels_,
-                     RockIdentity{settings_.seed.value(), rock.number}, rock.positions);
+    const RockIdentity identity{settings_.seed.value(), rock.number};
+    if (settings_.style == Style::Classic) {
+        makeDetailedRock(generator, settings_.spike, settings_.scale, levels_, identity, rock.positions);
+    } else {
+        makeStyledRock(generator, settings_.style, settings_.spike, settings_.scale, levels_, identity, rock.positions,
+                       rock.lumps);
+    }
     const auto levels = static_cast<std::size_t>(needs_.levels);
     const auto finest = static_cast<std::size_t>(settings_.detail);
     rock.normals.resize(needs_.normals ? levels : 0);
     for (std::size_t k = 0; k < rock.normals.size(); ++k) {
         smoothNormals(levels_.levels[finest - k], rock.positions, rock.normals[k]);
+    }
+    rock.split.resize(edges_.size());
+    for (std::size_t k = 0; k < edges_.size(); ++k) {
+        splitNormals(levels_.levels[finest - k], edges_[k], rock.positions, rock.normals[k], rock.split[k]);
     }
     if (settings_.origin == Origin::Base) {
         // Every level moved as the finest: they stay where they were made,

@@ -16,6 +16,8 @@
 #include "geometry/convex_hull.h"
 #include "geometry/detailed_rock.h"
 #include "geometry/extent.h"
+#include "geometry/normals.h"
+#include "geometry/style.h"
 
 namespace tavimor {
 
@@ -27,6 +29,9 @@ struct MadeRock {
     // The normals of each level asked for: [k] for detail - k (the finest
     // first); none unless asked for.
     std::vector<std::vector<Position>> normals = {};
+    // For auto shading, the normals of each level split along sharp edges,
+    // [k] as for normals.
+    std::vector<SplitNormals> split = {};
     // The extent of each level asked for, [k] as for normals.
     std::vector<Extent> extents = {};
     // Its convex hull, around its finest level, where asked for.
@@ -38,6 +43,8 @@ struct MadeRock {
     // A file that could not be made, and why; empty where every one was.
     std::string notMade = {};
     std::string_view notMadeWhy = {};
+    // Room a styled rock's making uses, kept for the next rock.
+    std::vector<double> lumps = {};
 };
 
 // What the user of a sequence needs of each rock.
@@ -45,6 +52,8 @@ struct SequenceNeeds {
     // Levels from the finest down: 1, or detail + 1 for levels of detail.
     int levels = 1;
     bool normals = false;
+    // The normals split along sharp edges too (with normals).
+    bool split = false;
     bool hull = false;
     // Work on each rock made ahead, once it is made, done where it is made:
     // on either thread, so it must touch nothing but the rock. A rock made
@@ -75,6 +84,9 @@ private:
     const RunSettings& settings_;
     const DetailLevels& levels_;
     SequenceNeeds needs_;
+    // How the faces of each level meet, [k] as for normals: where normals
+    // are split.
+    std::vector<LevelEdges> edges_;
     int nextIndex_ = 0;
     MadeRock current_;
     // The thread that makes rocks ahead and what it shares; none where a

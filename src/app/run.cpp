@@ -31,12 +31,20 @@ bool saveMade(RunReport& report, OutputDirectory& directory, const std::string& 
     return saved(report, path, saveFile(directory, name, bytes, report.doneLine(path)));
 }
 
+// What the files of a run need of each rock: levels, its normals as the
+// shading has them, its hull where asked for.
+SequenceNeeds needsOf(const RunSettings& settings, int levels, std::function<void(MadeRock&)> finish = {}) {
+    return {levels, settings.shading != Shading::Flat, settings.shading == Shading::Auto, settings.collision,
+            std::move(finish)};
+}
+
 // The format writers of one detail level, in the order of the formats.
 using LevelWriters = std::vector<std::unique_ptr<LevelWriter>>;
 
 LevelWriters writersFor(const RunSettings& settings, const LevelMesh& level) {
     LevelWriters writers;
-    for (const Format* format : settings.formats) writers.push_back(format->writerFor(level, {settings.smooth}));
+    const WriterSettings shared{settings.shading, colourOf(settings.style)};
+    for (const Format* format : settings.formats) writers.push_back(format->writerFor(level, shared));
     return writers;
 }
 
@@ -45,13 +53,17 @@ LevelWriters writersFor(const RunSettings& settings, const LevelMesh& level) {
 // level of detail, as its file: STEM<n>_LOD<k>. Its hull goes with the
 // finest level.
 RockMesh meshOf(const RunSettings& settings, const MadeRock& rock, std::size_t k) {
+    const SplitNormals* split = settings.shading == Shading::Auto ? &rock.split[k] : nullptr;
     return RockMesh{
         .positions = rock.positions,
-        .normals = settings.smooth ? std::span<const Position>(rock.normals[k]) : std::span<const Position>(),
+        .normals = split != nullptr                       ? std::span<const Position>(split->normals)
+                   : settings.shading == Shading::Smooth ? std::span<const Position>(rock.normals[k])
+                                                         : std::span<const Position>(),
         .name = settings.lod ? levelName(settings, rock.number, static_cast<int>(k)) : "Rock" + std::to_string(rock.number),
         .number = rock.number,
         .extent = &rock.extents[k],
-        .hull = settings.collision && k == 0 ? &rock.hull : nullptr};
+        .hull = settings.collision && k == 0 ? &rock.hull : nullptr,
+        .split = split};
 }
 
 // The files of a made rock, every level in every format in the order they
@@ -105,7 +117,7 @@ int writeEachRock(const RunSettings& settings, const DetailLevels& levels, Outpu
         // Lists past a format that failed hold an earlier rock's files.
         rock.files.resize(made);
     };
-    RockSequence rocks(settings, levels, {levelsWritten, settings.smooth, settings.collision, keep});
+    RockSequence rocks(settings, levels, needsOf(settings, levelsWritten, keep));
     const auto save = [&](const std::string& base, const std::vector<FormatFile>& files) {
         return std::all_of(files.begin(), files.end(), [&](const FormatFile& file) {
             return saveMade(report, directory, base + file.suffix, file.bytes);
@@ -174,7 +186,9 @@ Position placeOf(const PackPlan& plan, int index, int count, const Extent& exten
 
 PackPlan measurePack(const RunSettings& settings, const DetailLevels& levels, bool keepRocks) {
     PackPlan plan;
-    RockSequence rocks(settings, levels, {1, false, keepRocks && settings.collision});
+    // Heads that list every rock count its split normals too.
+    const bool split = keepRocks && settings.shading == Shading::Auto;
+    RockSequence rocks(settings, levels, {1, split, split, keepRocks && settings.collision});
     std::vector<Extent> extents;
     for (int i = 0; i < settings.count; ++i) {
         const MadeRock& rock = rocks.next();
@@ -187,6 +201,10 @@ PackPlan measurePack(const RunSettings& settings, const DetailLevels& levels, bo
             entry.hullVertices = static_cast<int>(rock.hull.vertices.size());
             entry.hullTriangles = static_cast<int>(rock.hull.triangles.size());
             entry.hullExtent = extentOf(rock.hull.vertices);
+        }
+        if (split) {
+            entry.splitNormals = rock.split[0].owners.size();
+            entry.texturedExtras = rock.split[0].texturedExtras;
         }
         plan.rocks.push_back(std::move(entry));
     }
@@ -232,7 +250,7 @@ void writePackPass(const RunSettings& settings, const DetailLevels& levels, Pack
         }
         return;
     }
-    RockSequence rocks(settings, levels, {1, settings.smooth, settings.collision});
+    RockSequence rocks(settings, levels, needsOf(settings, 1));
     for (int i = 0; i < settings.count; ++i) {
         const MadeRock& rock = rocks.next();
         RockMesh mesh = meshOf(settings, rock, 0);
@@ -301,11 +319,11 @@ int writePacked(const RunSettings& settings, const DetailLevels& levels, OutputD
 // detail, at one scale for all, once every rock's files are written.
 int writePreview(const RunSettings& settings, const DetailLevels& levels, double reach, RunReport& report) {
     ContactSheet sheet(settings.count, settings.previewSize, reach);
-    RockSequence rocks(settings, levels, {1, settings.smooth});
+    RockSequence rocks(settings, levels, SequenceNeeds{1, settings.shading != Shading::Flat, settings.shading == Shading::Auto});
     for (int i = 0; i < settings.count; ++i) {
         const MadeRock& rock = rocks.next();
-        sheet.draw(i, levels.levels.back(), rock.positions,
-                   settings.smooth ? std::span<const Position>(rock.normals[0]) : std::span<const Position>());
+        const RockMesh mesh = meshOf(settings, rock, 0);
+        sheet.draw(i, levels.levels.back(), {mesh.positions, mesh.normals, mesh.split, colourOf(settings.style)});
     }
     const std::optional<std::string> png = sheet.png();
     if (!png) {

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "formats/format.h"
+#include "geometry/normals.h"
 #include "geometry/rock.h"
+#include "geometry/style.h"
 
 namespace tavimor {
 
@@ -21,6 +23,8 @@ enum class Origin { Centre, Base };
 struct RunSettings {
     int count = 1;
     int spike = 5;
+    // The family the rocks belong to; classic is the rock as it always was.
+    Style style = Style::Classic;
     // None until the run starts: then the clock's, in seconds.
     std::optional<std::uint32_t> seed = std::nullopt;
     // Rock n is STEM<n>.<ext>, with n padded with zeros to the width of
@@ -34,8 +38,9 @@ struct RunSettings {
     bool quiet = false;
     // Each level splits every triangle into four.
     int detail = 0;
-    // One normal per position, shared by the faces around it.
-    bool smooth = false;
+    // Flat: no normals; smooth: one per position, shared by the faces
+    // around it; auto: smooth but split where faces meet at a sharp angle.
+    Shading shading = Shading::Flat;
     // Every rock at detail, detail - 1, ..., 0, as STEM<n>_LOD0 (the
     // finest) to STEM<n>_LOD<detail>.
     bool lod = false;

@@ -205,7 +205,8 @@ public:
         return {.detail = "a COB file holds detail 0 only",
                 .normals = "a COB file has no normals",
                 .pack = "a COB file holds one rock",
-                .collision = "a COB file holds no collision shape"};
+                .collision = "a COB file holds no collision shape",
+                .style = "a COB file holds classic rocks only"};
     }
     std::unique_ptr<LevelWriter> writerFor(const LevelMesh&, const WriterSettings&) const override { return std::make_unique<CobWriter>(); }
 };

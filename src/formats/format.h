@@ -17,6 +17,7 @@
 
 #include "geometry/convex_hull.h"
 #include "geometry/extent.h"
+#include "geometry/normals.h"
 #include "geometry/rock.h"
 #include "geometry/subdivision.h"
 
@@ -24,7 +25,8 @@ namespace tavimor {
 
 // One rock as a format writes it: the rock's positions (Z-up, the level's
 // count of them at least), and one normal per position for smooth shading
-// (none: flat).
+// (none: flat), or for auto shading its split normals (and normals all of
+// theirs).
 struct RockMesh {
     std::span<const Position> positions = {};
     std::span<const Position> normals = {};
@@ -38,6 +40,9 @@ struct RockMesh {
     // Its collision hull, where the run makes them (in the rock's own place:
     // the offset moves it too); none otherwise.
     const CollisionHull* hull = nullptr;
+    // With auto shading, the normals split along sharp edges (normals
+    // holds all of theirs); none otherwise.
+    const SplitNormals* split = nullptr;
 };
 
 // The name of a rock's collision hull where it sits beside the rock in the
@@ -77,6 +82,10 @@ struct PackedRock {
     int hullVertices = 0;
     int hullTriangles = 0;
     Extent hullExtent = {};
+    // With auto shading, the normals beyond one per position, and the
+    // pairs of a texture vertex and such a normal (SplitNormals).
+    std::uint64_t splitNormals = 0;
+    std::uint64_t texturedExtras = 0;
 };
 struct PackContents {
     // The file's base name, without its ending: the stem.
@@ -144,8 +153,11 @@ public:
 
 // What every rock of a run has in common as a writer sees it.
 struct WriterSettings {
-    // Smooth shading: every rock comes with its normals.
-    bool normals = false;
+    // Smooth: every rock comes with a normal per position; auto: with its
+    // split normals.
+    Shading shading = Shading::Flat;
+    // The rocks' colour, for the material.
+    Colour colour = kRockColour;
 };
 
 // Why a format does not take a feature; empty where it does.
@@ -154,6 +166,8 @@ struct FormatRefusals {
     std::string_view normals;
     std::string_view pack;
     std::string_view collision;
+    // Rocks of a style other than classic.
+    std::string_view style;
 };
 
 // How many rocks a packed file can hold at most, and why no more.
@@ -177,9 +191,9 @@ public:
         return {};
     }
     virtual FormatRefusals refusals() const { return {}; }
-    virtual PackLimit packLimit(const LevelCounts& counts, bool normals, bool hulls) const {
+    virtual PackLimit packLimit(const LevelCounts& counts, Shading shading, bool hulls) const {
         (void)counts;
-        (void)normals;
+        (void)shading;
         (void)hulls;
         return {};
     }

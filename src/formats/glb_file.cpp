@@ -68,15 +68,18 @@ Bounds storedBounds(const Extent& extent) {
 // bounds.
 struct GlbRock {
     std::string name;
+    // Its glTF vertices, and where it is smooth, its own normals.
+    std::uint64_t vertices = 0;
     Bounds bounds;
     Position translation = {0, 0, 0};
     std::uint64_t hullVertices = 0, hullTriangles = 0;
     Bounds hullBounds;
 };
 
-GlbRock glbRockOf(const std::string& name, const Extent& extent, const Position& offset) {
+GlbRock glbRockOf(const std::string& name, std::uint64_t vertices, const Extent& extent, const Position& offset) {
     GlbRock rock;
     rock.name = name;
+    rock.vertices = vertices;
     rock.bounds = storedBounds(extent);
     rock.translation = yUp(offset);
     return rock;
@@ -158,13 +161,21 @@ private:
     std::uint64_t size_ = 0;
 };
 
+// What every rock of a file shares: its faces, whether it has normals, its
+// colour.
+struct GlbShared {
+    std::uint64_t faces;
+    bool normals;
+    Colour colour;
+};
+
 // The JSON of rocks whose blocks follow one after the other, its members in
 // name order: accessors, asset, bufferViews, buffers, materials, meshes,
 // nodes, scene, scenes. Only what differs from glTF's defaults is written.
-void writeJson(JsonText& out, const BlockLayout& b, std::uint64_t count,
+void writeJson(JsonText& out, const GlbShared& shared, std::uint64_t count,
                const std::function<GlbRock(std::uint64_t)>& rockAt, bool hulls, std::uint64_t binary) {
     // Views and accessors of a rock, and its hull's after them.
-    const std::uint64_t ownPerRock = b.hasNormals ? 4 : 3;
+    const std::uint64_t ownPerRock = shared.normals ? 4 : 3;
     const std::uint64_t perRock = ownPerRock + (hulls ? 2 : 0);
     // Meshes and nodes: the rock's, then its hull's.
     const std::uint64_t meshesPerRock = hulls ? 2 : 1;
@@ -182,11 +193,12 @@ void writeJson(JsonText& out, const BlockLayout& b, std::uint64_t count,
         }
         out.text(",").key("type").string(type).text("}");
     };
-    const int indexType = shortIndices(b.vertices) ? kUnsignedShort : kUnsignedInt;
     out.text("{").key("accessors").text("[");
     for (std::uint64_t i = 0; i < count; ++i) {
         separate(i);
         const GlbRock rock = rockAt(i);
+        const BlockLayout b = layoutOf(rock.vertices, shared.faces, shared.normals);
+        const int indexType = shortIndices(b.vertices) ? kUnsignedShort : kUnsignedInt;
         const std::uint64_t first = i * perRock;
         accessor(first, kFloat, b.vertices, "VEC3", &rock.bounds);
         if (b.hasNormals) {
@@ -216,6 +228,9 @@ void writeJson(JsonText& out, const BlockLayout& b, std::uint64_t count,
     std::uint64_t start = 0;  // of the rock's block: each rock's, then its hull's, in turn
     for (std::uint64_t i = 0; i < count; ++i) {
         separate(i);
+        const GlbRock rock = rockAt(i);
+        const BlockLayout b = layoutOf(rock.vertices, shared.faces, shared.normals);
+        const int indexType = shortIndices(b.vertices) ? kUnsignedShort : kUnsignedInt;
         view(start + b.positions, b.vertices * 12, kArrayBuffer);
         if (b.hasNormals) {
             out.text(",");
@@ -227,7 +242,6 @@ void writeJson(JsonText& out, const BlockLayout& b, std::uint64_t count,
         view(start + b.indexBytes, b.indices * (indexType == kUnsignedShort ? 2 : 4), kElementArrayBuffer);
         start += b.size;
         if (hulls) {
-            const GlbRock rock = rockAt(i);
             out.text(",");
             view(start, rock.hullVertices * 12, kArrayBuffer);
             out.text(",");
@@ -239,8 +253,9 @@ void writeJson(JsonText& out, const BlockLayout& b, std::uint64_t count,
 
     // Stone is no metal, and matte (a roughness of 1 is glTF's default).
     out.key("materials").text("[{").key("name").string("rock").text(",").key("pbrMetallicRoughness").text("{");
-    out.key("baseColorFactor").text("[").number(kRockColour.red).text(",").number(kRockColour.green);
-    out.text(",").number(kRockColour.blue).text(",").number(1.0).text("],");
+    const Colour& colour = shared.colour;
+    out.key("baseColorFactor").text("[").number(colour.red).text(",").number(colour.green);
+    out.text(",").number(colour.blue).text(",").number(1.0).text("],");
     out.key("metallicFactor").number(0.0).text("}}],");
 
     out.key("meshes").text("[");
@@ -250,7 +265,7 @@ void writeJson(JsonText& out, const BlockLayout& b, std::uint64_t count,
         const std::string name = rockAt(i).name;
         out.text("{").key("name").string(name).text(",").key("primitives").text("[{");
         out.key("attributes").text("{");
-        if (b.hasNormals) out.key("NORMAL").number(first + 1).text(",");
+        if (shared.normals) out.key("NORMAL").number(first + 1).text(",");
         out.key("POSITION").number(first).text(",").key("TEXCOORD_0").number(first + ownPerRock - 2).text("},");
         out.key("indices").number(first + ownPerRock - 1).text(",").key("material").number(std::uint64_t{0});
         out.text(",").key("mode").number(std::uint64_t{4}).text("}]}");
@@ -294,19 +309,20 @@ void putU32(std::string& out, std::uint32_t v) { ByteWriter(out, 4).u32(v); }
 // The file: header, JSON chunk padded with blanks, then the head of the
 // binary chunk, whose bytes follow. False, with nothing written, if the
 // file would pass glTF's 4 GiB.
-bool writeHead(const BlockLayout& b, std::uint64_t count, const std::function<GlbRock(std::uint64_t)>& rockAt,
+bool writeHead(const GlbShared& shared, std::uint64_t count, const std::function<GlbRock(std::uint64_t)>& rockAt,
                bool hulls, const ByteSink& put) {
-    // Too large already without its JSON: no need to count it.
-    if (b.size * count > kMostFileBytes) return false;
-    std::uint64_t binary = b.size * count;
-    for (std::uint64_t i = 0; hulls && i < count; ++i) {
+    std::uint64_t binary = 0;
+    for (std::uint64_t i = 0; i < count; ++i) {
         const GlbRock rock = rockAt(i);
-        binary += hullBlockSize(rock.hullVertices, rock.hullTriangles);
+        binary += layoutOf(rock.vertices, shared.faces, shared.normals).size;
+        if (hulls) binary += hullBlockSize(rock.hullVertices, rock.hullTriangles);
+        // Too large already without its JSON: no need to count it.
+        if (binary > kMostFileBytes) return false;
     }
     std::uint64_t json;
     {
         JsonText counter(nullptr);
-        writeJson(counter, b, count, rockAt, hulls, binary);
+        writeJson(counter, shared, count, rockAt, hulls, binary);
         json = counter.size();
     }
     const std::uint64_t total = 12 + 8 + padded(json) + 8 + binary;
@@ -319,7 +335,7 @@ bool writeHead(const BlockLayout& b, std::uint64_t count, const std::function<Gl
     put(head);
     {
         JsonText text(&put);
-        writeJson(text, b, count, rockAt, hulls, binary);
+        writeJson(text, shared, count, rockAt, hulls, binary);
     }
     std::string tail(padded(json) - json, ' ');
     putU32(tail, static_cast<std::uint32_t>(binary));
@@ -328,13 +344,76 @@ bool writeHead(const BlockLayout& b, std::uint64_t count, const std::function<Gl
     return true;
 }
 
+// With split normals, a rock's own glTF vertices: one for each texture
+// vertex, as without them, except that a texture vertex whose corners use
+// several normals takes one for each, in the order of the normals.
+struct SplitVertices {
+    // Of each vertex: its texture vertex, position and normal.
+    std::vector<std::array<int, 3>> vertices;
+    // The vertex of each corner of each face, faces and corners as the
+    // level's.
+    std::vector<std::array<std::uint32_t, 3>> corners;
+
+    void find(const LevelMesh& level, const SplitNormals& split) {
+        const int count = level.positionCount;
+        // The positions whose corners split, and what their texture
+        // vertices' corners use.
+        splitAt_.assign(static_cast<std::size_t>(count), 0);
+        for (const auto& normals : split.corners) {
+            for (const int n : normals) {
+                if (n >= count) splitAt_[static_cast<std::size_t>(split.owners[static_cast<std::size_t>(n - count)])] = 1;
+            }
+        }
+        pairs_.clear();
+        for (std::size_t f = 0; f < level.faces.size(); ++f) {
+            for (std::size_t k = 0; k < 3; ++k) {
+                if (splitAt_[static_cast<std::size_t>(level.faces[f][k])] != 0) {
+                    pairs_.push_back({level.faceTextures[f][k], split.corners[f][k]});
+                }
+            }
+        }
+        std::sort(pairs_.begin(), pairs_.end());
+        pairs_.erase(std::unique(pairs_.begin(), pairs_.end()), pairs_.end());
+        vertices.clear();
+        firstOf_.assign(level.textureOwners.size(), 0);
+        auto pair = pairs_.begin();
+        for (std::size_t t = 0; t < level.textureOwners.size(); ++t) {
+            const int owner = level.textureOwners[t];
+            if (owner < 0) continue;
+            firstOf_[t] = static_cast<std::uint32_t>(vertices.size());
+            if (splitAt_[static_cast<std::size_t>(owner)] == 0) {
+                vertices.push_back({static_cast<int>(t), owner, owner});
+                continue;
+            }
+            for (; pair != pairs_.end() && (*pair)[0] == static_cast<int>(t); ++pair) {
+                vertices.push_back({static_cast<int>(t), owner, (*pair)[1]});
+            }
+        }
+        corners.resize(level.faces.size());
+        for (std::size_t f = 0; f < level.faces.size(); ++f) {
+            for (std::size_t k = 0; k < 3; ++k) {
+                const auto t = static_cast<std::size_t>(level.faceTextures[f][k]);
+                std::uint32_t v = firstOf_[t];
+                while (vertices[v][2] != split.corners[f][k]) ++v;
+                corners[f][k] = v;
+            }
+        }
+    }
+
+private:
+    std::vector<char> splitAt_;
+    std::vector<std::array<int, 2>> pairs_;
+    std::vector<std::uint32_t> firstOf_;
+};
+
 class GlbWriter final : public LevelWriter {
 public:
-    GlbWriter(const LevelMesh& level, bool normals) : level_(level) {
-        std::vector<std::uint32_t> vertexOf(level.textureOwners.size());
+    GlbWriter(const LevelMesh& level, const WriterSettings& settings)
+        : level_(level), shared_{level.faces.size(), settings.shading != Shading::Flat, settings.colour} {
+        vertexOf_.assign(level.textureOwners.size(), 0);
         for (std::size_t t = 0; t < level.textureOwners.size(); ++t) {
             if (level.textureOwners[t] < 0) continue;
-            vertexOf[t] = static_cast<std::uint32_t>(owners_.size());
+            vertexOf_[t] = static_cast<std::uint32_t>(owners_.size());
             owners_.push_back(level.textureOwners[t]);
             // glTF puts the texture origin at the top left, the rock's tables at
             // the bottom left.
@@ -342,19 +421,7 @@ public:
             put.f32(level.textureVertices[t].u);
             put.f32(1.0 - level.textureVertices[t].v);
         }
-        layout_ = layoutOf(owners_.size(), level.faces.size(), normals);
-        const bool shortIndex = shortIndices(owners_.size());
-        ByteWriter put(indices_, level.faceTextures.size() * 3 * (shortIndex ? 2 : 4));
-        for (const auto& textures : level.faceTextures) {
-            for (const int t : outwardCorners(textures)) {
-                const std::uint32_t index = vertexOf[static_cast<std::size_t>(t)];
-                if (shortIndex) {
-                    put.u16(static_cast<std::uint16_t>(index));
-                } else {
-                    put.u32(index);
-                }
-            }
-        }
+        indices_ = indexBytes(nullptr);
     }
 
     // A file of one rock appended to out; false, with out as it was, past
@@ -362,7 +429,10 @@ public:
     bool appendFile(std::string& out, const RockMesh& rock) const {
         const auto count = static_cast<std::size_t>(level_.positionCount);
         const Extent extent = rock.extent != nullptr ? *rock.extent : extentOf(rock.positions.first(count));
-        GlbRock entry = glbRockOf(rock.name, extent, rock.offset);
+        SplitVertices split;
+        if (rock.split != nullptr) split.find(level_, *rock.split);
+        GlbRock entry = glbRockOf(rock.name, rock.split != nullptr ? split.vertices.size() : owners_.size(), extent,
+                                  rock.offset);
         const bool hull = rock.hull != nullptr;
         if (hull) {
             entry.hullVertices = rock.hull->vertices.size();
@@ -370,13 +440,13 @@ public:
             entry.hullBounds = storedBounds(extentOf(rock.hull->vertices));
         }
         const std::size_t start = out.size();
-        const bool fits = writeHead(layout_, 1, [&](std::uint64_t) { return entry; }, hull,
+        const bool fits = writeHead(shared_, 1, [&](std::uint64_t) { return entry; }, hull,
                                     [&](std::string_view bytes) { out.append(bytes); });
         if (!fits) {
             out.resize(start);
             return false;
         }
-        appendBlock(out, rock);
+        appendBlock(out, rock, split);
         if (hull) appendHullBlock(out, *rock.hull);
         return true;
     }
@@ -399,10 +469,12 @@ private:
     public:
         Pack(const GlbWriter& writer, PackContents pack) : writer_(writer), pack_(std::move(pack)) {}
         bool writeHead(const ByteSink& put) override {
-            return tavimor::writeHead(writer_.layout_, pack_.rocks,
+            return tavimor::writeHead(writer_.shared_, pack_.rocks,
                                       [&](std::uint64_t i) {
                                           const PackedRock rock = pack_.rock(i);
-                                          GlbRock entry = glbRockOf(rock.name, rock.extent, rock.offset);
+                                          GlbRock entry =
+                                              glbRockOf(rock.name, writer_.owners_.size() + rock.texturedExtras,
+                                                        rock.extent, rock.offset);
                                           entry.hullVertices = static_cast<std::uint64_t>(rock.hullVertices);
                                           entry.hullTriangles = static_cast<std::uint64_t>(rock.hullTriangles);
                                           entry.hullBounds = storedBounds(rock.hullExtent);
@@ -411,13 +483,15 @@ private:
                                       pack_.hulls, put);
         }
         void appendPiece(std::string& out, int, const RockMesh& rock) override {
-            writer_.appendBlock(out, rock);
+            if (rock.split != nullptr) split_.find(writer_.level_, *rock.split);
+            writer_.appendBlock(out, rock, split_);
             if (rock.hull != nullptr) writer_.appendHullBlock(out, *rock.hull);
         }
 
     private:
         const GlbWriter& writer_;
         PackContents pack_;
+        SplitVertices split_;
     };
 
     // A hull's block: its positions, Y-up, then its triangles' corners.
@@ -435,20 +509,50 @@ private:
         put.zerosUpTo(static_cast<std::size_t>(hullBlockSize(hull.vertices.size(), hull.triangles.size())));
     }
 
+    // The indices of the faces' corners, counter-clockwise seen from
+    // outside: each corner's texture vertex's glTF vertex, or with split
+    // normals, the one of its texture vertex and normal.
+    std::string indexBytes(const SplitVertices* split) const {
+        const std::uint64_t count = split != nullptr ? split->vertices.size() : owners_.size();
+        const bool shortIndex = shortIndices(count);
+        std::string out;
+        ByteWriter put(out, level_.faceTextures.size() * 3 * (shortIndex ? 2 : 4));
+        for (std::size_t f = 0; f < level_.faceTextures.size(); ++f) {
+            for (const int k : outwardCorners({0, 1, 2})) {
+                const std::uint32_t index = split != nullptr
+                                                ? split->corners[f][static_cast<std::size_t>(k)]
+                                                : vertexOf_[static_cast<std::size_t>(level_.faceTextures[f][static_cast<std::size_t>(k)])];
+                if (shortIndex) {
+                    put.u16(static_cast<std::uint16_t>(index));
+                } else {
+                    put.u32(index);
+                }
+            }
+        }
+        return out;
+    }
+
     // One rock's block: positions, normals where smooth, texture coordinates
     // and indices, ending on a 4-byte boundary.
-    void appendBlock(std::string& out, const RockMesh& rock) const {
-        const std::size_t end = out.size() + static_cast<std::size_t>(layout_.size);
+    void appendBlock(std::string& out, const RockMesh& rock, const SplitVertices& split) const {
+        const bool splits = rock.split != nullptr;
+        const std::size_t vertices = splits ? split.vertices.size() : owners_.size();
+        const BlockLayout layout = layoutOf(vertices, shared_.faces, shared_.normals);
+        const std::size_t end = out.size() + static_cast<std::size_t>(layout.size);
         out.reserve(end);
-        // A vertex attribute, gathered from the positions it belongs to, a few
-        // hundred vertices at a time.
-        const auto appendVectors = [&](std::span<const Position> from) {
+        // A vertex attribute, gathered from the vectors it belongs to, a few
+        // hundred vertices at a time: its position's, or with split normals,
+        // its normal's.
+        const auto appendVectors = [&](std::span<const Position> from, bool byNormal) {
             constexpr std::size_t kChunk = 256;
             std::array<float, 3 * kChunk> chunk;
-            for (std::size_t first = 0; first < owners_.size(); first += kChunk) {
-                const std::size_t count = std::min(kChunk, owners_.size() - first);
+            for (std::size_t first = 0; first < vertices; first += kChunk) {
+                const std::size_t count = std::min(kChunk, vertices - first);
                 for (std::size_t i = 0; i < count; ++i) {
-                    const Position p = yUp(from[static_cast<std::size_t>(owners_[first + i])]);
+                    const std::size_t at = !splits  ? static_cast<std::size_t>(owners_[first + i])
+                                           : byNormal ? static_cast<std::size_t>(split.vertices[first + i][2])
+                                                      : static_cast<std::size_t>(split.vertices[first + i][1]);
+                    const Position p = yUp(from[at]);
                     chunk[3 * i] = static_cast<float>(p.x);
                     chunk[3 * i + 1] = static_cast<float>(p.y);
                     chunk[3 * i + 2] = static_cast<float>(p.z);
@@ -456,37 +560,52 @@ private:
                 out.append(reinterpret_cast<const char*>(chunk.data()), count * 12);
             }
         };
-        appendVectors(rock.positions);
-        if (layout_.hasNormals) appendVectors(rock.normals);
-        // The rest is the level's own: the same in every rock.
-        out.append(texcoords_);
-        out.append(indices_);
+        appendVectors(rock.positions, false);
+        if (layout.hasNormals) appendVectors(rock.normals, true);
+        // The rest is the level's own, the same in every rock, unless its
+        // normals split.
+        if (!splits) {
+            out.append(texcoords_);
+            out.append(indices_);
+        } else {
+            ByteWriter put(out, vertices * 8);
+            for (const auto& vertex : split.vertices) {
+                const TextureVertex& t = level_.textureVertices[static_cast<std::size_t>(vertex[0])];
+                put.f32(t.u);
+                put.f32(1.0 - t.v);
+            }
+        }
+        if (splits) out.append(indexBytes(&split));
         out.resize(end, '\0');
     }
 
     const LevelMesh& level_;
+    GlbShared shared_;
     // A glTF vertex for each texture vertex in use, and the position it
     // belongs to.
     std::vector<int> owners_;
+    std::vector<std::uint32_t> vertexOf_;
     // The texture coordinates and indices, as they are written.
     std::string texcoords_, indices_;
-    BlockLayout layout_;
 };
 
 class GlbFormat final : public Format {
 public:
     std::string_view name() const override { return "glb"; }
     std::string_view extension() const override { return ".glb"; }
-    PackLimit packLimit(const LevelCounts& counts, bool normals, bool hulls) const override {
+    PackLimit packLimit(const LevelCounts& counts, Shading shading, bool hulls) const override {
         // The JSON of a rock takes well under 2 KiB, and its hull's as much
         // again beside the hull's block.
         const std::uint64_t hull = hulls ? hullBlockSize(kMostHullVertices, kMostHullTriangles) + 2048 : 0;
-        const std::uint64_t perRock = layoutOf(counts.usedTextureVertices, counts.faces, normals).size + 2048 + hull;
+        // Split normals add vertices as they come: a quarter more is
+        // allowed for here, and the head refuses a file past 4 GiB.
+        const std::uint64_t vertices = counts.usedTextureVertices + (shading == Shading::Auto ? counts.usedTextureVertices / 4 : 0);
+        const std::uint64_t perRock = layoutOf(vertices, counts.faces, shading != Shading::Flat).size + 2048 + hull;
         return {(kMostFileBytes - 4096) / perRock, "a glb file holds at most 4 GiB"};
     }
     std::string_view tooLarge() const override { return "a glb file holds at most 4 GiB"; }
     std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings& settings) const override {
-        return std::make_unique<GlbWriter>(level, settings.normals);
+        return std::make_unique<GlbWriter>(level, settings);
     }
 };
 
@@ -499,7 +618,8 @@ const Format& glbFormat() {
 
 std::optional<std::string> glbFile(const LevelMesh& level, const RockMesh& rock) {
     std::string out;
-    if (!GlbWriter(level, !rock.normals.empty()).appendFile(out, rock)) return std::nullopt;
+    const WriterSettings settings{rock.split != nullptr ? Shading::Auto : rock.normals.empty() ? Shading::Flat : Shading::Smooth};
+    if (!GlbWriter(level, settings).appendFile(out, rock)) return std::nullopt;
     return out;
 }
 

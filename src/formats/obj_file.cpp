@@ -85,12 +85,14 @@ struct ObjStart {
 };
 
 // The faces, counter-clockwise seen from outside: "f v/vt" or, smooth,
-// "f v/vt/vn".
-void appendFaceLines(std::string& out, const LevelMesh& level, bool smooth, const ObjStart& start) {
+// "f v/vt/vn", the normal the position's own or, split, the corner's.
+void appendFaceLines(std::string& out, const LevelMesh& level, bool smooth, const ObjStart& start,
+                     const SplitNormals* split = nullptr) {
     LineWriter put(out);
     for (std::size_t f = 0; f < level.faces.size(); ++f) {
         const auto corners = outwardCorners(level.faces[f]);
         const auto textures = outwardCorners(level.faceTextures[f]);
+        const auto normals = split != nullptr ? outwardCorners(split->corners[f]) : corners;
         put.line();
         put.character('f');
         for (std::size_t k = 0; k < 3; ++k) {
@@ -100,7 +102,7 @@ void appendFaceLines(std::string& out, const LevelMesh& level, bool smooth, cons
             put.number(start.texture + textures[k]);
             if (smooth) {
                 put.character('/');
-                put.number(start.normal + corners[k]);
+                put.number(start.normal + normals[k]);
             }
         }
         put.character('\n');
@@ -148,10 +150,10 @@ void appendObject(std::string& out, const LevelMesh& level, const RockMesh& rock
     appendVectorLines(out, "vn", rock.normals, {0, 0, 0});
     // Blender's importer shades a face smooth only inside a smoothing group.
     out.append(smooth ? "usemtl rock\ns 1\n" : "usemtl rock\n");
-    if (faces != nullptr) {
+    if (faces != nullptr && rock.split == nullptr) {
         out.append(*faces);
     } else {
-        appendFaceLines(out, level, smooth, start);
+        appendFaceLines(out, level, smooth, start, rock.split);
     }
 }
 
@@ -186,10 +188,10 @@ std::string objFile(const LevelMesh& level, const RockMesh& rock, std::string_vi
     return out;
 }
 
-std::string mtlFile() {
+std::string mtlFile(const Colour& colour) {
     std::string out = "# material made by tavimor\nnewmtl rock\nKa 0 0 0\n";
     out.append("Kd");
-    for (const double channel : {kRockColour.red, kRockColour.green, kRockColour.blue}) {
+    for (const double channel : {colour.red, colour.green, colour.blue}) {
         char text[32];
         out.push_back(' ');
         out.append(text, std::to_chars(text, text + sizeof text, channel).ptr);
@@ -204,14 +206,15 @@ namespace {
 
 class ObjWriter final : public LevelWriter {
 public:
-    ObjWriter(const LevelMesh& level, bool smooth) : level_(level), text_(levelText(level, smooth)) {}
+    ObjWriter(const LevelMesh& level, const WriterSettings& settings)
+        : level_(level), text_(levelText(level, settings.shading == Shading::Smooth)), material_(mtlFile(settings.colour)) {}
 
     bool rockFiles(const RockMesh& rock, std::string_view base, std::vector<FormatFile>& files) const override {
         prepareFiles(files, {".obj", ".mtl"});
         files[0].bytes.append(objHead(std::string(base) + ".mtl"));
         appendObject(files[0].bytes, level_, rock, text_.textures, ObjStart{}, &text_.faces);
         if (rock.hull != nullptr) appendHullObject(files[0].bytes, rock, 1 + level_.positionCount);
-        files[1].bytes = mtlFile();
+        files[1].bytes = material_;
         return true;
     }
     std::vector<std::string_view> packSuffixes(bool) const override { return {".obj"}; }
@@ -236,13 +239,13 @@ private:
             appendObject(out, level, rock, writer_.text_.textures, start_, nullptr);
             start_.position += positions;
             start_.texture += static_cast<long long>(level.textureVertices.size());
-            start_.normal += rock.normals.empty() ? 0 : positions;
+            start_.normal += static_cast<long long>(rock.normals.size());
             if (rock.hull != nullptr) {
                 appendHullObject(out, rock, start_.position);
                 start_.position += static_cast<long long>(rock.hull->vertices.size());
             }
         }
-        std::vector<FormatFile> companions() const override { return {{".mtl", mtlFile()}}; }
+        std::vector<FormatFile> companions() const override { return {{".mtl", writer_.material_}}; }
 
     private:
         const ObjWriter& writer_;
@@ -252,6 +255,7 @@ private:
 
     const LevelMesh& level_;
     const LevelText text_;
+    const std::string material_;
 };
 
 class ObjFormat final : public Format {
@@ -260,7 +264,7 @@ public:
     std::string_view extension() const override { return ".obj"; }
     std::vector<std::string_view> companionSuffixes(bool) const override { return {".mtl"}; }
     std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings& settings) const override {
-        return std::make_unique<ObjWriter>(level, settings.normals);
+        return std::make_unique<ObjWriter>(level, settings);
     }
 };
 

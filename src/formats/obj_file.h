@@ -4,7 +4,8 @@
 // per rock, "o NAME", its positions (moved by its offset), texture vertices
 // and, smooth, normals, then its faces counter-clockwise seen from outside,
 // "f v/vt" or, smooth, "f v/vt/vn" in a smoothing group, all with the
-// material "rock". Its writer is objFormat().
+// material "rock". Auto shading lists each split normal once and its
+// corners name theirs. Its writer is objFormat().
 
 #include <string>
 #include <string_view>
@@ -18,7 +19,7 @@ const Format& objFormat();
 // A file of one rock at a level, whose material library is materialFile.
 std::string objFile(const LevelMesh& level, const RockMesh& rock, std::string_view materialFile);
 
-// The material library: the rock's colour as the diffuse colour.
-std::string mtlFile();
+// The material library: the rocks' colour as the diffuse colour.
+std::string mtlFile(const Colour& colour = kRockColour);
 
 }  // namespace tavimor

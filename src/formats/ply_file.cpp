@@ -1,18 +1,34 @@
 #include "formats/ply_file.h"
 
 #include "formats/mesh_export.h"
+#include "geometry/style.h"
 
 namespace tavimor {
 namespace {
 
-// The rock's colour in bytes: the channels are whole 255ths.
+// A colour in bytes: the channels are whole 255ths.
+struct ColourBytes {
+    std::uint8_t red, green, blue;
+};
 constexpr std::uint8_t colourByte(double channel) { return static_cast<std::uint8_t>(channel * 255 + 0.5); }
-constexpr std::uint8_t kRed = colourByte(kRockColour.red);
-constexpr std::uint8_t kGreen = colourByte(kRockColour.green);
-constexpr std::uint8_t kBlue = colourByte(kRockColour.blue);
-static_assert(kRed == 210 && kGreen == 164 && kBlue == 133);
-// The byte the data begins with is neither a line feed nor a carriage return.
-static_assert(kRed != '\n' && kRed != '\r');
+constexpr ColourBytes bytesOf(const Colour& colour) {
+    return {colourByte(colour.red), colourByte(colour.green), colourByte(colour.blue)};
+}
+static_assert(bytesOf(kRockColour).red == 210 && bytesOf(kRockColour).green == 164 && bytesOf(kRockColour).blue == 133);
+// The byte the data begins with is a vertex's red: never a line feed or a
+// carriage return, which a reader that trims the header's last line would
+// take as part of it.
+constexpr bool startsSafely(const ColourBytes& colour) { return colour.red != '\n' && colour.red != '\r'; }
+constexpr bool everyStyleStartsSafely() {
+    for (const StyleName& style : kStyleNames) {
+        if (!startsSafely(bytesOf(colourOf(style.style)))) return false;
+    }
+    return true;
+}
+static_assert(everyStyleStartsSafely());
+
+// Corners are stored as signed 32-bit numbers.
+constexpr std::uint64_t kMostVertices = 2147483647u;
 
 std::string plyHead(std::string_view objectInfo, std::uint64_t vertices, std::uint64_t faces, bool normals) {
     std::string out = "ply\nformat binary_little_endian 1.0\ncomment made by tavimor\nobj_info ";
@@ -26,26 +42,37 @@ std::string plyHead(std::string_view objectInfo, std::uint64_t vertices, std::ui
 }
 
 // The level's faces, counter-clockwise seen from outside, their corners
-// numbered from firstVertex.
-void appendFaces(std::string& out, const LevelMesh& level, std::uint32_t firstVertex) {
+// numbered from firstVertex: the positions', or, with split normals, the
+// vertices of their corners' normals.
+void appendFaces(std::string& out, const LevelMesh& level, const SplitNormals* split, std::uint32_t firstVertex) {
     ByteWriter put(out, level.faces.size() * 13);
-    for (const auto& face : level.faces) {
+    for (std::size_t f = 0; f < level.faces.size(); ++f) {
         put.u8(3);
-        for (const int corner : outwardCorners(face)) put.u32(firstVertex + static_cast<std::uint32_t>(corner));
+        for (const int corner : outwardCorners(split != nullptr ? split->corners[f] : level.faces[f])) {
+            put.u32(firstVertex + static_cast<std::uint32_t>(corner));
+        }
     }
 }
 
+// How many vertices a rock has: one per position, and with split normals
+// one more for each further normal (its position repeated).
+std::uint64_t vertexCount(const LevelMesh& level, const RockMesh& rock) {
+    return static_cast<std::uint64_t>(level.positionCount) + (rock.split != nullptr ? rock.split->owners.size() : 0);
+}
+
 // The rock's vertices: colour, position moved by its offset, and the
-// normal where shading is smooth.
-void appendVertices(std::string& out, const LevelMesh& level, const RockMesh& rock) {
-    const auto count = static_cast<std::size_t>(level.positionCount);
+// normal where shading is smooth; with split normals, a vertex for each.
+void appendVertices(std::string& out, const LevelMesh& level, const RockMesh& rock, const ColourBytes& colour) {
+    const auto count = static_cast<std::size_t>(vertexCount(level, rock));
+    const auto positions = static_cast<std::size_t>(level.positionCount);
     const bool smooth = !rock.normals.empty();
     ByteWriter put(out, count * (smooth ? 27 : 15));
     for (std::size_t i = 0; i < count; ++i) {
-        put.u8(kRed);
-        put.u8(kGreen);
-        put.u8(kBlue);
-        const Position p = offsetBy(rock.positions[i], rock.offset);
+        put.u8(colour.red);
+        put.u8(colour.green);
+        put.u8(colour.blue);
+        const std::size_t at = i < positions ? i : static_cast<std::size_t>(rock.split->owners[i - positions]);
+        const Position p = offsetBy(rock.positions[at], rock.offset);
         put.f32(p.x);
         put.f32(p.y);
         put.f32(p.z);
@@ -57,21 +84,21 @@ void appendVertices(std::string& out, const LevelMesh& level, const RockMesh& ro
     }
 }
 
-void appendFile(std::string& out, const LevelMesh& level, const RockMesh& rock) {
-    out.append(plyHead(rock.name, static_cast<std::uint64_t>(level.positionCount), level.faces.size(),
-                       !rock.normals.empty()));
-    appendVertices(out, level, rock);
-    appendFaces(out, level, 0);
+void appendFile(std::string& out, const LevelMesh& level, const RockMesh& rock, const ColourBytes& colour) {
+    out.append(plyHead(rock.name, vertexCount(level, rock), level.faces.size(), !rock.normals.empty()));
+    appendVertices(out, level, rock, colour);
+    appendFaces(out, level, rock.split, 0);
 }
 
 // A hull's vertices (colour and position, moved by offset) and its faces,
 // their corners numbered from firstVertex.
-void appendHullVertices(std::string& out, const CollisionHull& hull, const Position& offset) {
+void appendHullVertices(std::string& out, const CollisionHull& hull, const Position& offset,
+                        const ColourBytes& colour) {
     ByteWriter put(out, hull.vertices.size() * 15);
     for (const Position& vertex : hull.vertices) {
-        put.u8(kRed);
-        put.u8(kGreen);
-        put.u8(kBlue);
+        put.u8(colour.red);
+        put.u8(colour.green);
+        put.u8(colour.blue);
         const Position p = offsetBy(vertex, offset);
         put.f32(p.x);
         put.f32(p.y);
@@ -87,22 +114,34 @@ void appendHullFaces(std::string& out, const CollisionHull& hull, std::uint32_t 
     }
 }
 
+// What a PLY writer of a run knows: its level, shading and colour.
+struct PlyLevel {
+    const LevelMesh& level;
+    Shading shading;
+    ColourBytes colour;
+};
+
 // A packed file: every vertex before any face, so two passes over the
 // rocks; of the rocks, or of their hulls.
 class PlyPack final : public PackWriter {
 public:
-    PlyPack(const LevelMesh& level, const PackContents& pack, bool normals, bool hulls)
-        : level_(level), pack_(pack), normals_(normals), hulls_(hulls) {}
+    PlyPack(const PlyLevel& level, const PackContents& pack, bool hulls) : level_(level), pack_(pack), hulls_(hulls) {}
 
     int passes() const override { return 2; }
-    // A rock's faces are the level's; a hull's are its own.
-    bool passUsesRocks(int pass) const override { return pass == 0 || hulls_; }
+    // A rock's faces are the level's, unless its normals are split; a
+    // hull's are its own.
+    bool passUsesRocks(int pass) const override { return pass == 0 || hulls_ || level_.shading == Shading::Auto; }
     bool writeHead(const ByteSink& put) override {
         const std::string title = pack_.base + (hulls_ ? std::string(kHullFileSuffix) : "") + ", " +
                                   std::to_string(pack_.rocks) + " rocks";
+        const LevelMesh& level = level_.level;
         if (!hulls_) {
-            put(plyHead(title, pack_.rocks * static_cast<std::uint64_t>(level_.positionCount),
-                        pack_.rocks * level_.faces.size(), normals_));
+            std::uint64_t vertices = pack_.rocks * static_cast<std::uint64_t>(level.positionCount);
+            for (std::uint64_t i = 0; level_.shading == Shading::Auto && i < pack_.rocks; ++i) {
+                vertices += pack_.rock(i).splitNormals;
+            }
+            if (vertices > kMostVertices) return false;
+            put(plyHead(title, vertices, pack_.rocks * level.faces.size(), level_.shading != Shading::Flat));
             return true;
         }
         std::uint64_t vertices = 0, faces = 0;
@@ -121,7 +160,7 @@ public:
         }
         if (hulls_) {
             if (pass == 0) {
-                appendHullVertices(out, *rock.hull, rock.offset);
+                appendHullVertices(out, *rock.hull, rock.offset, level_.colour);
             } else {
                 appendHullFaces(out, *rock.hull, firstVertex_);
             }
@@ -129,17 +168,16 @@ public:
             return;
         }
         if (pass == 0) {
-            appendVertices(out, level_, rock);
+            appendVertices(out, level_.level, rock, level_.colour);
         } else {
-            appendFaces(out, level_, firstVertex_);
+            appendFaces(out, level_.level, rock.split, firstVertex_);
         }
-        firstVertex_ += static_cast<std::uint32_t>(level_.positionCount);
+        firstVertex_ += static_cast<std::uint32_t>(vertexCount(level_.level, rock));
     }
 
 private:
-    const LevelMesh& level_;
+    const PlyLevel& level_;
     PackContents pack_;
-    bool normals_;
     bool hulls_;
     int pass_ = 0;
     std::uint32_t firstVertex_ = 0;
@@ -147,7 +185,8 @@ private:
 
 class PlyWriter final : public LevelWriter {
 public:
-    PlyWriter(const LevelMesh& level, bool normals) : level_(level), normals_(normals) {}
+    PlyWriter(const LevelMesh& level, const WriterSettings& settings)
+        : level_{level, settings.shading, bytesOf(settings.colour)} {}
 
     bool rockFiles(const RockMesh& rock, std::string_view, std::vector<FormatFile>& files) const override {
         if (rock.hull == nullptr) {
@@ -157,24 +196,23 @@ public:
             prepareFiles(files, {".ply", "_hull.ply"});
             files[1].bytes.append(plyHead(rock.name + std::string(kHullFileSuffix), rock.hull->vertices.size(),
                                           rock.hull->triangles.size(), false));
-            appendHullVertices(files[1].bytes, *rock.hull, rock.offset);
+            appendHullVertices(files[1].bytes, *rock.hull, rock.offset, level_.colour);
             appendHullFaces(files[1].bytes, *rock.hull, 0);
         }
-        appendFile(files[0].bytes, level_, rock);
+        appendFile(files[0].bytes, level_.level, rock, level_.colour);
         return true;
     }
     std::vector<std::string_view> packSuffixes(bool hulls) const override {
         if (hulls) return {".ply", "_hull.ply"};
         return {".ply"};
     }
-    bool headListsRocks(bool hulls) const override { return hulls; }
+    bool headListsRocks(bool hulls) const override { return hulls || level_.shading == Shading::Auto; }
     std::unique_ptr<PackWriter> packWriter(const PackContents& pack, std::size_t file) const override {
-        return std::make_unique<PlyPack>(level_, pack, normals_, file == 1);
+        return std::make_unique<PlyPack>(level_, pack, file == 1);
     }
 
 private:
-    const LevelMesh& level_;
-    bool normals_;
+    PlyLevel level_;
 };
 
 class PlyFormat final : public Format {
@@ -185,13 +223,15 @@ public:
         if (hulls) return {"_hull.ply"};
         return {};
     }
-    PackLimit packLimit(const LevelCounts& counts, bool, bool) const override {
+    PackLimit packLimit(const LevelCounts& counts, Shading, bool) const override {
         // A hull has fewer vertices than any rock: the rocks' file is the
-        // one whose corners can pass the limit.
-        return {2147483647u / counts.positions, "a PLY file's corners reach at most vertex 2147483647"};
+        // one whose corners can pass the limit. Split normals add vertices
+        // as they come; the head counts them, and refuses a file past it.
+        return {kMostVertices / counts.positions, tooLarge()};
     }
+    std::string_view tooLarge() const override { return "a PLY file's corners reach at most vertex 2147483647"; }
     std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings& settings) const override {
-        return std::make_unique<PlyWriter>(level, settings.normals);
+        return std::make_unique<PlyWriter>(level, settings);
     }
 };
 
@@ -204,7 +244,7 @@ const Format& plyFormat() {
 
 std::string plyFile(const LevelMesh& level, const RockMesh& rock) {
     std::string out;
-    appendFile(out, level, rock);
+    appendFile(out, level, rock, bytesOf(kRockColour));
     return out;
 }
 

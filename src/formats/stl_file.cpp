@@ -124,7 +124,7 @@ public:
         if (hulls) return {"_hull.stl"};
         return {};
     }
-    PackLimit packLimit(const LevelCounts& counts, bool, bool) const override {
+    PackLimit packLimit(const LevelCounts& counts, Shading, bool) const override {
         // A hull has fewer facets than any rock: the rocks' file is the one
         // that can grow too large.
         return {4294967295u / counts.faces, "an STL file counts at most 4294967295 facets"};

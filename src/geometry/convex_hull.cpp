@@ -235,7 +235,7 @@ std::vector<std::array<int, 3>> convexHull(std::span<const Position> points) {
     }
     // Near enough to a face to count as on it: well above the rounding of
     // the arithmetic, far below anything a rock or a file can show.
-    Quickhull hull(unit, 1e-9);
+    Quickhull hull(unit, 1e-6);
     if (!hull.run()) return {};
     return hull.triangles();
 }

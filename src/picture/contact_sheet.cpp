@@ -68,9 +68,9 @@ ContactSheet::ContactSheet(int rocks, int tileSize, double reach)
     for (std::size_t i = 0; i < pixels_.size(); i += 3) std::copy(kBackground, kBackground + 3, pixels_.begin() + i);
 }
 
-void ContactSheet::draw(int index, const LevelMesh& level, std::span<const Position> positions,
-                        std::span<const Position> normals) {
+void ContactSheet::draw(int index, const LevelMesh& level, const SheetRock& rock) {
     const View view = makeView();
+    const std::span<const Position> positions = rock.positions, normals = rock.normals;
     const bool smooth = !normals.empty();
     const int left = index % kTilesPerRow * tileSize_, top = index / kTilesPerRow * tileSize_;
     const double centre = tileSize_ / 2.0;
@@ -85,7 +85,13 @@ void ContactSheet::draw(int index, const LevelMesh& level, std::span<const Posit
         projected_[i] = {centre + scale_ * dot(p, view.right), centre - scale_ * dot(p, view.up),
                          dot(p, view.forward), smooth ? lightOn(normals[i], view) : 0};
     }
-    for (const auto& face : level.faces) {
+    // Split normals light each corner by its own normal.
+    if (rock.split != nullptr) {
+        cornerLight_.resize(normals.size());
+        for (std::size_t n = 0; n < normals.size(); ++n) cornerLight_[n] = lightOn(normals[n], view);
+    }
+    for (std::size_t f = 0; f < level.faces.size(); ++f) {
+        const auto& face = level.faces[f];
         const Vec3 p[3] = {positions[static_cast<std::size_t>(face[0])], positions[static_cast<std::size_t>(face[1])],
                            positions[static_cast<std::size_t>(face[2])]};
         // The corners run clockwise seen from outside: (c - a) x (b - a)
@@ -94,6 +100,9 @@ void ContactSheet::draw(int index, const LevelMesh& level, std::span<const Posit
         if (dot(outward, view.forward) >= 0) continue;
         Seen q[3];
         for (std::size_t k = 0; k < 3; ++k) q[k] = projected_[static_cast<std::size_t>(face[k])];
+        if (rock.split != nullptr) {
+            for (std::size_t k = 0; k < 3; ++k) q[k].light = cornerLight_[static_cast<std::size_t>(rock.split->corners[f][k])];
+        }
         if (!smooth) {
             const double faceLight = lightOn(unit(outward), view);
             for (Seen& corner : q) corner.light = faceLight;
@@ -131,9 +140,9 @@ void ContactSheet::draw(int index, const LevelMesh& level, std::span<const Posit
                 depthRow[x] = depth;
                 const double light = w0 * q[0].light + w1 * q[1].light + w2 * q[2].light;
                 std::uint8_t* pixel = pixelRow + static_cast<std::size_t>(x) * 3;
-                pixel[0] = channel(kRockColour.red * light);
-                pixel[1] = channel(kRockColour.green * light);
-                pixel[2] = channel(kRockColour.blue * light);
+                pixel[0] = channel(rock.colour.red * light);
+                pixel[1] = channel(rock.colour.green * light);
+                pixel[2] = channel(rock.colour.blue * light);
             }
         }
     }

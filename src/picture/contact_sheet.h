@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "geometry/normals.h"
 #include "geometry/rock.h"
 #include "geometry/subdivision.h"
 
@@ -28,6 +29,16 @@ inline constexpr std::uint64_t kMostSheetPixels = 64000000;
 // sheet, its last row's empty tiles too, stays within kMostSheetPixels.
 std::uint64_t mostRocksOnASheet(int tileSize);
 
+// A rock as the sheet draws it: its positions, a normal per position for
+// smooth shading, or split normals for auto shading (normals then all of
+// theirs), and its colour.
+struct SheetRock {
+    std::span<const Position> positions;
+    std::span<const Position> normals = {};
+    const SplitNormals* split = nullptr;
+    Colour colour = kRockColour;
+};
+
 class ContactSheet {
 public:
     // A sheet of rocks tiles of tileSize pixels; reach is the largest
@@ -37,8 +48,7 @@ public:
     // Draws a rock of the level into tile index: its triangles filled with
     // a depth buffer, lit by diffuse light from one fixed direction on the
     // rock's colour, shaded smooth where the rock has normals.
-    void draw(int index, const LevelMesh& level, std::span<const Position> positions,
-              std::span<const Position> normals = {});
+    void draw(int index, const LevelMesh& level, const SheetRock& rock);
 
     // The sheet as a PNG file; none if it cannot be encoded.
     std::optional<std::string> png() const;
@@ -59,6 +69,8 @@ private:
         double x, y, depth, light;
     };
     std::vector<Seen> projected_;
+    // How lit each split normal is.
+    std::vector<double> cornerLight_;
 };
 
 }  // namespace tavimor

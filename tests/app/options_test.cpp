@@ -29,6 +29,9 @@ TEST(Options, ValuesReachTheRunTyped) {
         {{"--origin", "base", "--collision", "--format", "stl,ply"},
          RunSettings{.formats = {&stlFormat(), &plyFormat()}, .origin = Origin::Base, .collision = true}},
         {{"--origin", "centre", "--format", "cob"}, RunSettings{}},
+        {{"--style", "shard", "--shading", "auto", "--format", "glb"},
+         RunSettings{.style = Style::Shard, .formats = {&glbFormat()}, .shading = Shading::Auto}},
+        {{"--style", "classic"}, RunSettings{}},
         {{"--scale", "2"}, RunSettings{.scale = {2, 2, 2}}},
         {{"--scale", "0.5,1e3,0.1"}, RunSettings{.scale = {0.5, 1000, 0.1}}},
         {{"-o", "/"}, RunSettings{.directory = "/"}},
@@ -37,7 +40,7 @@ TEST(Options, ValuesReachTheRunTyped) {
         {{"--name", "COM", "--count", "11"}, RunSettings{.count = 11, .stem = "COM"}},
         {{"--name", "CON"}, RunSettings{.stem = "CON"}},
         {{"--detail", "6", "--shading", "smooth", "--format", "glb"},
-         RunSettings{.formats = {&glbFormat()}, .detail = 6, .smooth = true}},
+         RunSettings{.formats = {&glbFormat()}, .detail = 6, .shading = Shading::Smooth}},
         {{"--detail", "1", "--lod", "--format", "obj", "--shading", "flat"},
          RunSettings{.formats = {&objFormat()}, .detail = 1, .lod = true}},
         {{"--pack", "--format", "stl", "--count", "7182", "--detail", "6"},
@@ -54,6 +57,7 @@ TEST(Options, ValuesReachTheRunTyped) {
         const RunSettings& e = c.expected;
         EXPECT_EQ(o.count, e.count);
         EXPECT_EQ(o.spike, e.spike);
+        EXPECT_EQ(o.style, e.style);
         EXPECT_EQ(o.seed, e.seed);
         EXPECT_EQ(o.stem, e.stem);
         EXPECT_EQ(o.formats, e.formats);
@@ -63,7 +67,7 @@ TEST(Options, ValuesReachTheRunTyped) {
         EXPECT_EQ(o.directory, e.directory);
         EXPECT_EQ(o.quiet, e.quiet);
         EXPECT_EQ(o.detail, e.detail);
-        EXPECT_EQ(o.smooth, e.smooth);
+        EXPECT_EQ(o.shading, e.shading);
         EXPECT_EQ(o.lod, e.lod);
         EXPECT_EQ(o.pack, e.pack);
         EXPECT_EQ(o.origin, e.origin);
@@ -108,7 +112,7 @@ TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
         {{"--quiet", "--quiet"}, "tavimor: --quiet: may be given once only"},
         {{"--format", "obj", "--format=glb"}, "tavimor: --format: may be given once only"},
         {{"a", "b", "--count", "2", "c"}, "tavimor: The following arguments were not expected: a b c (the options "
-                                          "are --count --spike --seed --name --format --scale --detail "
+                                          "are --count --spike --style --seed --name --format --scale --detail "
                                           "--shading --lod --pack --origin --collision --preview --preview-size -o "
                                           "--quiet --help --version)"},
         // With a one-digit rock number, the stems COM and LPT make device
@@ -121,7 +125,14 @@ TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
                                                          "device name (CON PRN AUX NUL COM0-9 LPT0-9), not \"con\" "
                                                          "(con)"},
         {{"--detail", "7", "--format", "glb"}, "tavimor: --detail: takes a whole number from 0 to 6, not \"7\""},
-        {{"--shading", "shiny"}, "tavimor: --shading: takes flat or smooth, not \"shiny\""},
+        {{"--shading", "shiny"}, "tavimor: --shading: takes flat, smooth or auto, not \"shiny\""},
+        {{"--style", "Pebble", "--format", "glb"}, "tavimor: --style: takes classic, boulder, pebble, slab or shard, "
+                                                   "not \"Pebble\""},
+        // A COB file keeps the classic rock, flat.
+        {{"--style", "slab"}, "tavimor: --style: takes classic where --format has cob (a COB file holds classic rocks "
+                              "only), not \"slab\""},
+        {{"--format", "cob,glb", "--shading", "auto"}, "tavimor: --shading: takes flat where --format has cob (a COB "
+                                                       "file has no normals), not \"auto\""},
         // What a COB file cannot hold, and what the other options need.
         {{"--detail", "1"}, "tavimor: --detail: takes 0 where --format has cob (a COB file holds detail 0 only), "
                             "not \"1\""},

@@ -102,7 +102,7 @@ TEST(RockSequence, MakesTheRocksOfTheRunInOrderAheadOrNot) {
     // Detail 2 and more is made one rock ahead on a thread of its own;
     // detail 1 in turn. Either way the rocks are those made one by one.
     for (const int detail : {1, 3}) {
-        const RunSettings plan{.count = 5, .spike = 8, .seed = 4, .scale = {1, 2, 3}, .detail = detail, .smooth = true,
+        const RunSettings plan{.count = 5, .spike = 8, .seed = 4, .scale = {1, 2, 3}, .detail = detail, .shading = Shading::Smooth,
                                .lod = true};
         const DetailLevels levels = buildDetailLevels(detail);
         RockSequence maker(plan, levels, {detail + 1, true});

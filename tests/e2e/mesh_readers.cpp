@@ -21,7 +21,8 @@ PlyMesh readPly(const std::string& ply) {
     PlyMesh mesh;
     const std::size_t end = ply.find("end_header\n") + 11;
     std::istringstream head(ply.substr(0, end));
-    std::size_t vertices = 0, faces = 0, stride = 0, xAt = 0;
+    std::size_t vertices = 0, faces = 0, stride = 0, xAt = 0, nxAt = 0;
+    bool normals = false;
     bool inVertex = false;
     for (std::string line; std::getline(head, line);) {
         std::istringstream words(line);
@@ -32,6 +33,10 @@ PlyMesh readPly(const std::string& ply) {
             (inVertex ? vertices : faces) = std::stoul(c);
         } else if (a == "property" && inVertex) {
             if (c == "x") xAt = stride;
+            if (c == "nx") {
+                nxAt = stride;
+                normals = true;
+            }
             stride += b == "float" ? 4 : 1;
         }
     }
@@ -39,6 +44,10 @@ PlyMesh readPly(const std::string& ply) {
         std::array<float, 3> p{};
         std::memcpy(p.data(), ply.data() + end + v * stride + xAt, 12);
         mesh.positions.push_back(p);
+        if (normals) {
+            std::memcpy(p.data(), ply.data() + end + v * stride + nxAt, 12);
+            mesh.normals.push_back(p);
+        }
     }
     for (std::size_t f = 0, at = end + vertices * stride; f < faces; ++f, at += 13) {
         mesh.faces.push_back({u32At(ply, at + 1), u32At(ply, at + 5), u32At(ply, at + 9)});

@@ -20,10 +20,11 @@ struct GlbChunks {
 };
 GlbChunks chunksOf(const std::string& glb);
 
-// A binary PLY file's vertex positions and faces, whatever else its
-// vertices hold.
+// A binary PLY file's vertex positions, normals where it has them, and
+// faces, whatever else its vertices hold.
 struct PlyMesh {
     std::vector<std::array<float, 3>> positions;
+    std::vector<std::array<float, 3>> normals;
     std::vector<std::array<std::uint32_t, 3>> faces;
 };
 PlyMesh readPly(const std::string& ply);

@@ -121,7 +121,9 @@ TEST(Completion, OffersWhatEachPlaceTakes) {
         {"tavimor --format obj,o", "\n"},
         {"tavimor --spike ", "0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n"},
         {"tavimor --count 3 --detail ", "0\n1\n2\n3\n4\n5\n6\n"},
-        {"tavimor --shading s", "smooth\n"},
+        {"tavimor --shading ", "auto\nflat\nsmooth\n"},
+        {"tavimor --style s", "shard\nslab\n"},
+        {"tavimor --st", "--style\n"},
         {"tavimor --origin ", "base\ncentre\n"},
         {"tavimor --co", "--collision\n--count\n"},
         // A name with a blank is one offer.

@@ -19,6 +19,7 @@
 
 #include "e2e_support.h"
 #include "geometry/rock.h"
+#include "geometry/style.h"
 
 namespace tavimor::e2e {
 namespace {
@@ -85,6 +86,7 @@ struct Expected {
     bool named = true;                    // the node is called Rock<n>
     std::string colourFrom = {};          // file with the diffuse colour as an "rgb" line, or "" for the table's
     bool coloured = true;
+    tavimor::Colour colour = tavimor::kRockColour;
     std::size_t faces = 146;
     std::size_t positions = 75;
 };
@@ -178,7 +180,7 @@ void checkRock(const TempDir& dir, const std::string& name, const Expected& expe
         const std::string materials = readFile(dir.file("rock.mtl"));
         ASSERT_NE(materials.find("\nnewmtl " + used + "\n"), std::string::npos) << used;
         const auto kd = numbersAfter(materials.substr(materials.find("\nnewmtl " + used + "\n")), "\nKd ", "");
-        std::array<double, 3> colour = {tavimor::kRockColour.red, tavimor::kRockColour.green, tavimor::kRockColour.blue};
+        std::array<double, 3> colour = {expected.colour.red, expected.colour.green, expected.colour.blue};
         if (!expected.colourFrom.empty()) colour = numbersAfter(readFile(dir.file(expected.colourFrom)), "\nrgb ", ",");
         for (int k = 0; k < 3; ++k) EXPECT_NEAR(kd[k], colour[k], 1e-6) << "channel " << k;
     }
@@ -340,6 +342,49 @@ TEST(Reader, AssimpAndTheValidatorTakeCollisionHullsAndBaseOriginsInEveryFormat)
                    dir.path());
     EXPECT_EQ(validated.status, 0) << validated.output << validated.errors;
     EXPECT_NE(validated.output.find("4 files: 0 errors, 0 warnings"), std::string::npos) << validated.output;
+}
+
+TEST(Reader, AssimpAndTheValidatorTakeEveryStyleWithAutoShadingInEveryFormat) {
+    ASSERT_TRUE(assimpIsInstalled());
+    const std::string modules = TAVIMOR_NODE_MODULES;
+    TempDir dir;
+    const std::size_t faces = 146 * 64, positions = 73 * 64 + 2;
+    std::vector<std::string> validate = {"env", "NODE_PATH=" + modules, "node",
+                                         std::string(TAVIMOR_SOURCE_DIR) + "/tests/integration/validate_gltf.js"};
+    for (const tavimor::StyleName& style : tavimor::kStyleNames) {
+        if (style.style == tavimor::Style::Classic) continue;
+        SCOPED_TRACE(style.name);
+        const std::string name(style.name);
+        // A rock of its own, and a pack of three, in auto shading; a rock
+        // smooth in glb.
+        for (const auto& extra : std::vector<std::vector<std::string>>{
+                 {"--name", name, "--format", "obj,glb,stl,ply"},
+                 {"--name", name + "P", "--pack", "--count", "3", "--format", "obj,glb,ply"}}) {
+            std::vector<std::string> args = {"--style", name, "--seed", "23", "--spike", "9", "--detail", "3",
+                                             "--shading", "auto", "--quiet"};
+            args.insert(args.end(), extra.begin(), extra.end());
+            ASSERT_EQ(runTavimor(args, dir.path()).status, 0);
+        }
+        ASSERT_EQ(runTavimor({"--style", name, "--seed", "23", "--detail", "2", "--shading", "smooth", "--format",
+                              "glb", "--name", name + "S", "--quiet"},
+                             dir.path())
+                      .status,
+                  0);
+        for (const char* extension : {".obj", ".glb", ".stl", ".ply"}) {
+            const bool named = std::string(extension) == ".obj" || std::string(extension) == ".glb";
+            checkRock(dir, name + "0" + extension,
+                      Expected{.rockNumber = 0, .named = named, .coloured = named, .colour = tavimor::colourOf(style.style),
+                               .faces = faces, .positions = positions});
+            if (std::string(extension) == ".stl") continue;
+            checkRock(dir, name + "P" + extension,
+                      Expected{.rockNumber = 2, .named = false, .coloured = named,
+                               .colour = tavimor::colourOf(style.style), .faces = 3 * faces, .positions = 3 * positions});
+        }
+        validate.insert(validate.end(), {name + "0.glb", name + "P.glb", name + "S0.glb"});
+    }
+    const CommandResult validated = runCommand(validate, dir.path());
+    EXPECT_EQ(validated.status, 0) << validated.output << validated.errors;
+    EXPECT_NE(validated.output.find("12 files: 0 errors, 0 warnings"), std::string::npos) << validated.output;
 }
 
 }  // namespace

@@ -39,8 +39,8 @@ std::unique_ptr<Run> makeRun(int count, int detail, std::uint32_t seed) {
 ContactSheet sheetOf(const Run& run, int tile, bool smooth) {
     ContactSheet sheet(static_cast<int>(run.rocks.size()), tile, run.reach);
     for (std::size_t i = 0; i < run.rocks.size(); ++i) {
-        sheet.draw(static_cast<int>(i), run.levels.levels.back(), run.rocks[i],
-                   smooth ? std::span<const Position>(run.normals[i]) : std::span<const Position>());
+        sheet.draw(static_cast<int>(i), run.levels.levels.back(),
+                   {run.rocks[i], smooth ? std::span<const Position>(run.normals[i]) : std::span<const Position>()});
     }
     return sheet;
 }

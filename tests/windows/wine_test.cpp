@@ -81,6 +81,15 @@ TEST(Wine, ScriptedRunsWriteTheLinuxBytesInEveryFormat) {
         // Normals worked out the slow and sure way, for a needle.
         {"--seed", "12345", "--spike", "9", "--scale", "1000,0.001,0.001", "--detail", "2", "--shading", "smooth",
          "--format", "ply"},
+        // Every style's noise, cuts and colours, auto shading split at the
+        // same edges, packed and on the sheet.
+        {"--seed", "21", "--count", "2", "--spike", "9", "--detail", "4", "--style", "boulder", "--shading", "auto",
+         "--format", "obj,glb,stl,ply", "--collision"},
+        {"--seed", "22", "--count", "3", "--spike", "7", "--detail", "3", "--style", "pebble", "--shading", "auto",
+         "--pack", "--format", "obj,glb,ply", "--preview", "sheet.png", "--preview-size", "96"},
+        {"--seed", "23", "--count", "2", "--spike", "3", "--detail", "3", "--style", "slab", "--lod", "--format", "glb,ply"},
+        {"--seed", "24", "--count", "3", "--spike", "9", "--detail", "3", "--style", "shard", "--shading", "auto",
+         "--scale", "3,1,0.5", "--format", "obj,glb,ply", "--preview", "sheet.png", "--preview-size", "96"},
     };
     for (const auto& args : runs) {
         SCOPED_TRACE(args[1]);

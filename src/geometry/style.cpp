@@ -1,0 +1,375 @@
+#include "geometry/style.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "geometry/hash.h"
+#include "geometry/vector_clones.h"
+
+namespace tavimor {
+namespace {
+
+// The rock's own numbers, in turn, each uniform in [0, 1): a counter-based
+// hash of its key, so that a shape is drawn the same way everywhere.
+class Draws {
+public:
+    explicit Draws(std::uint64_t key) : key_(key) {}
+    double unit() { return unitOf(mix(key_ + ++count_ * kGolden)); }
+    double between(double low, double high) { return low + (high - low) * unit(); }
+    int whole(int low, int high) { return low + static_cast<int>(unit() * (high - low + 1)); }
+    // A direction, evenly over the sphere's directions: a point of the
+    // cube within the ball, made unit.
+    Position direction() {
+        for (int attempt = 0; attempt < 32; ++attempt) {
+            const Position p = {between(-1, 1), between(-1, 1), between(-1, 1)};
+            const double length2 = dot(p, p);
+            if (length2 > 0.01 && length2 <= 1) return p * (1 / std::sqrt(length2));
+        }
+        return {0, 0, 1};
+    }
+
+private:
+    std::uint64_t key_;
+    std::uint64_t count_ = 0;
+};
+
+Position unitOf(const Position& v) { return v * (1 / std::sqrt(dot(v, v))); }
+
+// A frame that rests as a stone comes to rest: its thinnest axis (the
+// third) near the vertical, leaning by up to tilt (as a sine), its longest
+// turned any way about it.
+std::array<Position, 3> restingFrame(Draws& draws, double tilt) {
+    const Position up = unitOf({draws.between(-tilt, tilt), draws.between(-tilt, tilt), 1});
+    Position along = {1, 0, 0};
+    for (int attempt = 0; attempt < 32; ++attempt) {
+        const Position p = {draws.between(-1, 1), draws.between(-1, 1), 0};
+        if (dot(p, p) > 0.01 && dot(p, p) <= 1) {
+            along = p;
+            break;
+        }
+    }
+    const Position first = unitOf(along - up * dot(along, up));
+    return {first, cross(up, first), up};
+}
+
+// The body's reach along a unit direction (world): how far its surface goes
+// that way.
+double supportOf(const StyledShape& shape, const Position& n) {
+    const Position m = {dot(shape.frame[0], n) * shape.halfAxes.x, dot(shape.frame[1], n) * shape.halfAxes.y,
+                        dot(shape.frame[2], n) * shape.halfAxes.z};
+    return std::sqrt(dot(m, m));
+}
+
+// A cut along n (world), biting depth of the body's reach that way.
+Cut cutAlong(const StyledShape& shape, const Position& n, double depth) {
+    return {n, supportOf(shape, n) * (1 - depth)};
+}
+
+// A world direction from the frame's terms.
+Position inWorld(const StyledShape& shape, const Position& local) {
+    return shape.frame[0] * local.x + shape.frame[1] * local.y + shape.frame[2] * local.z;
+}
+
+// A second plane beside a cut, turned a few degrees and biting a little
+// less: where it wins, the face steps down to a ledge of its own.
+Cut ledgeBeside(const StyledShape& shape, const Cut& cut, Draws& draws) {
+    Position side = draws.direction();
+    side = unitOf(side - cut.normal * dot(side, cut.normal));
+    const Position n = unitOf(cut.normal + side * draws.between(0.08, 0.16));
+    return {n, cut.offset + supportOf(shape, n) * draws.between(0.005, 0.02)};
+}
+
+// cos and sin of 2 pi k / n for n from 6 to 10: written out, since a sine
+// of the library's differs between platforms in its last bits.
+struct Turn {
+    double c, s;
+};
+constexpr double kCos[11][10] = {
+    {}, {}, {}, {}, {}, {},
+    {1, 0.5, -0.5, -1, -0.5, 0.5},
+    {1, 0.6234898018587336, -0.2225209339563144, -0.9009688679024191, -0.9009688679024191, -0.2225209339563144,
+     0.6234898018587336},
+    {1, 0.7071067811865476, 0, -0.7071067811865476, -1, -0.7071067811865476, 0, 0.7071067811865476},
+    {1, 0.766044443118978, 0.17364817766693041, -0.5, -0.9396926207859083, -0.9396926207859083, -0.5,
+     0.17364817766693041, 0.766044443118978},
+    {1, 0.8090169943749475, 0.30901699437494745, -0.30901699437494734, -0.8090169943749473, -1,
+     -0.8090169943749475, -0.30901699437494756, 0.30901699437494723, 0.8090169943749473}};
+Turn turnOf(int k, int n) {
+    const double c = kCos[n][k];
+    // sin from cos, its sign from which half of the turn k is in.
+    const double s = std::sqrt(std::max(0.0, 1 - c * c));
+    return {c, 2 * k < n ? s : (2 * k == n ? 0.0 : -s)};
+}
+
+void shapeBoulder(StyledShape& shape, Draws& draws, double rough) {
+    const double a = draws.between(1.0, 1.3);
+    const double b = a * draws.between(0.75, 1.0);
+    shape.halfAxes = {a, b, b * draws.between(0.62, 0.95)};
+    shape.frame = restingFrame(draws, 0.25);
+    // A few broad fracture faces, well apart.
+    const int count = draws.whole(3, 5);
+    std::vector<Position> normals;
+    for (int attempt = 0; attempt < 64 && static_cast<int>(normals.size()) < count; ++attempt) {
+        const Position n = draws.direction();
+        bool apart = true;
+        for (const Position& m : normals) apart = apart && dot(n, m) < 0.5736;  // 55 degrees
+        if (apart) normals.push_back(n);
+    }
+    for (const Position& n : normals) {
+        shape.cuts.push_back(cutAlong(shape, n, draws.between(0.14, 0.3)));
+        if (draws.unit() < 0.5) shape.cuts.push_back(ledgeBeside(shape, shape.cuts.back(), draws));
+    }
+    shape.roughness = {0.05 + 0.05 * rough, 0.02 + 0.04 * rough, 0.012 + 0.03 * rough, 0.006 + 0.018 * rough,
+                       0.003 + 0.01 * rough, 0.002 + 0.005 * rough, 0.001 + 0.003 * rough, 0};
+}
+
+void shapePebble(StyledShape& shape, Draws& draws, double rough) {
+    const double a = draws.between(1.0, 1.35);
+    const double b = a * draws.between(0.55, 0.95);
+    shape.halfAxes = {a, b, b * draws.between(0.4, 0.85)};
+    shape.frame = restingFrame(draws, 0.2);
+    // Worn smooth: broad swellings, hardly any grain.
+    shape.roughness = {0.05 + 0.03 * rough, 0.012 + 0.012 * rough, 0.004 + 0.006 * rough, 0.0015 + 0.003 * rough,
+                       0.0008 + 0.0015 * rough, 0.0004 + 0.0008 * rough, 0.0002 + 0.0004 * rough, 0};
+}
+
+void shapeSlab(StyledShape& shape, Draws& draws, double rough) {
+    const double a = draws.between(1.1, 1.5);
+    const double thickness = a * draws.between(0.13, 0.36);
+    shape.halfAxes = {a, a * draws.between(0.65, 1.0), thickness * 1.6};
+    shape.frame = restingFrame(draws, 0.15);
+    // Two broad faces, each leaning a few degrees its own way.
+    for (const double side : {1.0, -1.0}) {
+        const Position lean = {draws.between(-0.06, 0.06), draws.between(-0.06, 0.06), side};
+        const Position n = unitOf(inWorld(shape, lean));
+        shape.cuts.push_back({n, thickness * draws.between(0.92, 1.0)});
+    }
+    // Broken edges round them.
+    const int edges = draws.whole(2, 6);
+    for (int i = 0; i < edges; ++i) {
+        const Position local = {draws.between(-1, 1), draws.between(-1, 1), draws.between(-0.35, 0.35)};
+        if (dot(local, local) < 0.01) continue;
+        shape.cuts.push_back(cutAlong(shape, unitOf(inWorld(shape, local)), draws.between(0.05, 0.22)));
+    }
+    shape.roughness = {0.04 + 0.04 * rough, 0.015 + 0.03 * rough, 0.01 + 0.022 * rough, 0.005 + 0.014 * rough,
+                       0.0025 + 0.008 * rough, 0.0015 + 0.004 * rough, 0.001 + 0.002 * rough, 0};
+}
+
+void shapeShard(StyledShape& shape, Draws& draws, double rough) {
+    const double a = draws.between(1.45, 1.95);
+    const double b = a * draws.between(0.25, 0.55);
+    // The body runs on past the rock's length: its ends are broken off.
+    shape.halfAxes = {a * 1.3, b, b * draws.between(0.6, 1.0)};
+    shape.frame = restingFrame(draws, 0.3);
+    // Long facets round the long axis, each leaning along it so that the
+    // shard tapers, some stepped.
+    const int facets = draws.whole(6, 10);
+    const int first = draws.whole(0, facets - 1);
+    for (int k = 0; k < facets; ++k) {
+        const Turn t = turnOf((k + first) % facets, facets);
+        const Position local = {draws.between(-0.3, 0.3), t.c + draws.between(-0.15, 0.15),
+                                t.s + draws.between(-0.15, 0.15)};
+        shape.cuts.push_back(cutAlong(shape, unitOf(inWorld(shape, local)), draws.between(0.12, 0.26)));
+        if (draws.unit() < 0.4) shape.cuts.push_back(ledgeBeside(shape, shape.cuts.back(), draws));
+    }
+    // Oblique breaks at each end, where the body is cut off.
+    for (const double end : {1.0, -1.0}) {
+        const int breaks = draws.whole(1, 2);
+        for (int i = 0; i < breaks; ++i) {
+            const Position local = {end, draws.between(-1.0, 1.0), draws.between(-1.0, 1.0)};
+            shape.cuts.push_back(cutAlong(shape, unitOf(inWorld(shape, local)), draws.between(0.2, 0.4)));
+        }
+    }
+    shape.roughness = {0.02 + 0.03 * rough, 0.01 + 0.025 * rough, 0.008 + 0.02 * rough, 0.004 + 0.012 * rough,
+                       0.002 + 0.007 * rough, 0.0012 + 0.0035 * rough, 0.0008 + 0.0018 * rough, 0};
+}
+
+// Gradient noise, from about -1 to 1, smooth in the point: Perlin's
+// improved noise, its lattice hashed with 32-bit integer arithmetic so that
+// many points are worked out at once in vector registers. Every platform
+// gets the same bits: integers, + - * / and a conversion.
+[[gnu::always_inline]] inline std::uint32_t cornerHash(std::uint32_t key, std::int32_t x, std::int32_t y,
+                                                      std::int32_t z) {
+    std::uint32_t h = key ^ (static_cast<std::uint32_t>(x) * 0x8DA6B343u) ^ (static_cast<std::uint32_t>(y) * 0xD8163841u) ^
+                      (static_cast<std::uint32_t>(z) * 0xCB1AB31Fu);
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    h *= 0x297A2D39u;
+    return h ^ (h >> 15);
+}
+
+// The gradient a corner's hash picks, dotted with the offset from the
+// corner: one of the twelve towards a cube's edges' middles (four of them
+// twice, to make sixteen), chosen by selects rather than a table, which
+// vector registers cannot index.
+[[gnu::always_inline]] inline double gradientDot(std::uint32_t hash, double x, double y, double z) {
+    const std::uint32_t h = hash >> 28;
+    const double u = h < 8 ? x : y;
+    const double v = h < 4 ? y : (h == 12 || h == 14 ? x : z);
+    return ((h & 1) != 0 ? -u : u) + ((h & 2) != 0 ? -v : v);
+}
+
+// 6 t^5 - 15 t^4 + 10 t^3: flat at both ends, so the noise is smooth.
+[[gnu::always_inline]] inline double fade(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
+
+[[gnu::always_inline]] inline double lerp(double a, double b, double t) { return a + t * (b - a); }
+
+// The whole number at or below v, for |v| well within 2^31.
+[[gnu::always_inline]] inline std::int32_t cellOf(double v) {
+    const auto whole = static_cast<std::int32_t>(v);
+    return static_cast<double>(whole) > v ? whole - 1 : whole;
+}
+
+[[gnu::always_inline]] inline double noiseAt(std::uint32_t key, double x, double y, double z) {
+    const std::int32_t cx = cellOf(x), cy = cellOf(y), cz = cellOf(z);
+    const double fx = x - cx, fy = y - cy, fz = z - cz;
+    const double gx = fx - 1, gy = fy - 1, gz = fz - 1;
+    const double c000 = gradientDot(cornerHash(key, cx, cy, cz), fx, fy, fz);
+    const double c100 = gradientDot(cornerHash(key, cx + 1, cy, cz), gx, fy, fz);
+    const double c010 = gradientDot(cornerHash(key, cx, cy + 1, cz), fx, gy, fz);
+    const double c110 = gradientDot(cornerHash(key, cx + 1, cy + 1, cz), gx, gy, fz);
+    const double c001 = gradientDot(cornerHash(key, cx, cy, cz + 1), fx, fy, gz);
+    const double c101 = gradientDot(cornerHash(key, cx + 1, cy, cz + 1), gx, fy, gz);
+    const double c011 = gradientDot(cornerHash(key, cx, cy + 1, cz + 1), fx, gy, gz);
+    const double c111 = gradientDot(cornerHash(key, cx + 1, cy + 1, cz + 1), gx, gy, gz);
+    const double u = fade(fx), v = fade(fy), w = fade(fz);
+    return lerp(lerp(lerp(c000, c100, u), lerp(c010, c110, u), v), lerp(lerp(c001, c101, u), lerp(c011, c111, u), v), w);
+}
+
+// The broad lumps' frequency: features about the size of the rock. Each
+// finer level's noise is twice the frequency of the level before.
+constexpr double kBroadFrequency = 0.9;
+
+// Positions worked out together, a block at a time, each coordinate in an
+// array of its own so that the compiler can work on several at once.
+struct Block {
+    static constexpr std::size_t kSize = 128;
+    std::size_t count = 0;
+    std::array<double, kSize> x, y, z, lump;
+};
+
+// Adds amplitude times the noise at each point times frequency to its lump.
+TAVIMOR_VECTOR_CLONES
+void addNoise(Block& block, std::uint32_t key, double frequency, double amplitude) {
+    for (std::size_t i = 0; i < block.count; ++i) {
+        block.lump[i] += amplitude * noiseAt(key, block.x[i] * frequency, block.y[i] * frequency, block.z[i] * frequency);
+    }
+}
+
+// Each point moved along its ray from the centre onto the rock's surface:
+// the body swollen by its lump, and no farther than any cut on that side.
+TAVIMOR_VECTOR_CLONES
+void ontoSurface(Block& block, const StyledShape& shape) {
+    std::array<double, Block::kSize> r;
+    const Position& a = shape.halfAxes;
+    const Position f0 = shape.frame[0] * (1 / a.x), f1 = shape.frame[1] * (1 / a.y), f2 = shape.frame[2] * (1 / a.z);
+    for (std::size_t i = 0; i < block.count; ++i) {
+        const double perLength = 1 / std::sqrt(block.x[i] * block.x[i] + block.y[i] * block.y[i] + block.z[i] * block.z[i]);
+        block.x[i] *= perLength;
+        block.y[i] *= perLength;
+        block.z[i] *= perLength;
+        // The direction in the body's terms, where the body is the unit ball.
+        const double q0 = f0.x * block.x[i] + f0.y * block.y[i] + f0.z * block.z[i];
+        const double q1 = f1.x * block.x[i] + f1.y * block.y[i] + f1.z * block.z[i];
+        const double q2 = f2.x * block.x[i] + f2.y * block.y[i] + f2.z * block.z[i];
+        r[i] = (1 + block.lump[i]) / std::sqrt(q0 * q0 + q1 * q1 + q2 * q2);
+    }
+    for (const Cut& cut : shape.cuts) {
+        for (std::size_t i = 0; i < block.count; ++i) {
+            const double facing = cut.normal.x * block.x[i] + cut.normal.y * block.y[i] + cut.normal.z * block.z[i];
+            // Only a cut the ray runs towards limits it; its plane is met at
+            // offset / facing.
+            const double limit = facing > 0 ? cut.offset / facing : r[i];
+            r[i] = limit < r[i] ? limit : r[i];
+        }
+    }
+    for (std::size_t i = 0; i < block.count; ++i) {
+        block.x[i] *= r[i];
+        block.y[i] *= r[i];
+        block.z[i] *= r[i];
+    }
+}
+
+}  // namespace
+
+StyledShape styledShape(Style style, std::uint32_t seed, int number, int spike) {
+    StyledShape shape;
+    shape.style = style;
+    shape.key = mix((static_cast<std::uint64_t>(seed) << 32 | static_cast<std::uint32_t>(number)) ^
+                    (static_cast<std::uint64_t>(style) * 0x5851F42D4C957F2Du));
+    Draws draws(shape.key);
+    const double rough = spike / 9.0;
+    switch (style) {
+        case Style::Boulder: shapeBoulder(shape, draws, rough); break;
+        case Style::Pebble: shapePebble(shape, draws, rough); break;
+        case Style::Slab: shapeSlab(shape, draws, rough); break;
+        case Style::Shard: shapeShard(shape, draws, rough); break;
+        case Style::Classic: break;
+    }
+    return shape;
+}
+
+void makeStyledRock(Lcg& generator, Style style, int spike, const Scale& scale, const DetailLevels& levels,
+                    const RockIdentity& rock, std::vector<Position>& positions, std::vector<double>& lumps) {
+    // The run's generator moves on as for a classic rock, so that the rocks
+    // after this one are the seed's whatever the style.
+    generator = skipped(generator, kVertexCount);
+    const StyledShape shape = styledShape(style, rock.seed, rock.number, spike);
+    const auto total = static_cast<std::size_t>(levels.levels.back().positionCount);
+    positions.resize(total);
+    lumps.resize(total);
+    const auto key = static_cast<std::uint32_t>(shape.key);
+    Block block;
+    // Level 0: the base shape's directions, stretched onto the body (so
+    // that its vertices spread over the body as over a ball), with the
+    // broad lumps.
+    static_assert(kVertexCount <= Block::kSize);
+    block.count = kVertexCount;
+    for (std::size_t i = 0; i < kVertexCount; ++i) {
+        const Position& u = kBaseShape[i];
+        const Position body = inWorld(shape, {u.x * shape.halfAxes.x, u.y * shape.halfAxes.y, u.z * shape.halfAxes.z});
+        block.x[i] = body.x;
+        block.y[i] = body.y;
+        block.z[i] = body.z;
+        block.lump[i] = 0;
+    }
+    addNoise(block, key, kBroadFrequency, shape.roughness[0]);
+    addNoise(block, key + 1, 2 * kBroadFrequency, 0.5 * shape.roughness[0]);
+    const auto store = [&](std::size_t first) {
+        for (std::size_t i = 0; i < block.count; ++i) {
+            lumps[first + i] = block.lump[i];
+            positions[first + i] = {block.x[i], block.y[i], block.z[i]};
+        }
+    };
+    ontoSurface(block, shape);
+    store(0);
+    // Each finer level: a new position on the ray through its edge's
+    // midpoint, its lump its ends' and the level's own finer noise.
+    for (std::size_t level = 1; level < levels.levels.size(); ++level) {
+        const auto start = static_cast<std::size_t>(levels.levels[level - 1].positionCount);
+        const auto end = static_cast<std::size_t>(levels.levels[level].positionCount);
+        const double roughness = shape.roughness[std::min(level, shape.roughness.size() - 1)];
+        const double frequency = kBroadFrequency * static_cast<double>(1 << level);
+        for (std::size_t first = start; first < end; first += Block::kSize) {
+            block.count = std::min(Block::kSize, end - first);
+            for (std::size_t i = 0; i < block.count; ++i) {
+                const auto [a, b] = levels.edgeOfPosition[first + i - kVertexCount];
+                const Position& p = positions[static_cast<std::size_t>(a)];
+                const Position& q = positions[static_cast<std::size_t>(b)];
+                block.x[i] = (p.x + q.x) * 0.5;
+                block.y[i] = (p.y + q.y) * 0.5;
+                block.z[i] = (p.z + q.z) * 0.5;
+                block.lump[i] = (lumps[static_cast<std::size_t>(a)] + lumps[static_cast<std::size_t>(b)]) * 0.5;
+            }
+            addNoise(block, key + 1 + static_cast<std::uint32_t>(level), frequency, roughness);
+            ontoSurface(block, shape);
+            store(first);
+        }
+    }
+    if (scale.x != 1.0 || scale.y != 1.0 || scale.z != 1.0) {
+        for (Position& p : positions) p = {p.x * scale.x, p.y * scale.y, p.z * scale.z};
+    }
+}
+
+}  // namespace tavimor
