@@ -345,65 +345,45 @@ bool writeHead(const GlbShared& shared, std::uint64_t count, const std::function
 }
 
 // With split normals, a rock's own glTF vertices: one for each texture
-// vertex, as without them, except that a texture vertex whose corners use
-// several normals takes one for each, in the order of the normals.
+// vertex, as without them, with the normal of the first corner that uses
+// it, and one more for each other normal the corners of a texture vertex
+// use. Only the corners at positions whose normals split are looked at.
 struct SplitVertices {
-    // Of each vertex: its texture vertex, position and normal.
-    std::vector<std::array<int, 3>> vertices;
-    // The vertex of each corner of each face, faces and corners as the
-    // level's.
-    std::vector<std::array<std::uint32_t, 3>> corners;
+    // Of each vertex beyond one per texture vertex: its texture vertex and
+    // normal.
+    std::vector<std::array<int, 2>> extras;
+    // The normal each texture vertex at a split position takes; -1 for the
+    // others (the normal of their position).
+    std::vector<int> firstNormal;
+    // The corners (3 f + k) whose vertex is not their texture vertex's, and
+    // the vertex (counted from the first extra).
+    std::vector<std::array<std::uint32_t, 2>> patched;
 
     void find(const LevelMesh& level, const SplitNormals& split) {
-        const int count = level.positionCount;
-        // The positions whose corners split, and what their texture
-        // vertices' corners use.
-        splitAt_.assign(static_cast<std::size_t>(count), 0);
-        for (const auto& normals : split.corners) {
-            for (const int n : normals) {
-                if (n >= count) splitAt_[static_cast<std::size_t>(split.owners[static_cast<std::size_t>(n - count)])] = 1;
-            }
+        extras.clear();
+        patched.clear();
+        others_.clear();
+        firstNormal.assign(level.textureOwners.size(), -1);
+        for (const int c : split.splitCorners) {
+            const auto f = static_cast<std::size_t>(c / 3), k = static_cast<std::size_t>(c % 3);
+            const auto t = static_cast<std::size_t>(level.faceTextures[f][k]);
+            const int normal = split.corners[f][k];
+            if (firstNormal[t] < 0) firstNormal[t] = normal;
+            if (firstNormal[t] != normal) others_.push_back({static_cast<int>(t), normal, c});
         }
-        pairs_.clear();
-        for (std::size_t f = 0; f < level.faces.size(); ++f) {
-            for (std::size_t k = 0; k < 3; ++k) {
-                if (splitAt_[static_cast<std::size_t>(level.faces[f][k])] != 0) {
-                    pairs_.push_back({level.faceTextures[f][k], split.corners[f][k]});
-                }
-            }
-        }
-        std::sort(pairs_.begin(), pairs_.end());
-        pairs_.erase(std::unique(pairs_.begin(), pairs_.end()), pairs_.end());
-        vertices.clear();
-        firstOf_.assign(level.textureOwners.size(), 0);
-        auto pair = pairs_.begin();
-        for (std::size_t t = 0; t < level.textureOwners.size(); ++t) {
-            const int owner = level.textureOwners[t];
-            if (owner < 0) continue;
-            firstOf_[t] = static_cast<std::uint32_t>(vertices.size());
-            if (splitAt_[static_cast<std::size_t>(owner)] == 0) {
-                vertices.push_back({static_cast<int>(t), owner, owner});
-                continue;
-            }
-            for (; pair != pairs_.end() && (*pair)[0] == static_cast<int>(t); ++pair) {
-                vertices.push_back({static_cast<int>(t), owner, (*pair)[1]});
-            }
-        }
-        corners.resize(level.faces.size());
-        for (std::size_t f = 0; f < level.faces.size(); ++f) {
-            for (std::size_t k = 0; k < 3; ++k) {
-                const auto t = static_cast<std::size_t>(level.faceTextures[f][k]);
-                std::uint32_t v = firstOf_[t];
-                while (vertices[v][2] != split.corners[f][k]) ++v;
-                corners[f][k] = v;
-            }
+        // The extras in order of texture vertex and normal, each corner
+        // pointed at its own.
+        std::sort(others_.begin(), others_.end());
+        for (std::size_t i = 0; i < others_.size(); ++i) {
+            const auto& [texture, normal, corner] = others_[i];
+            if (i == 0 || texture != others_[i - 1][0] || normal != others_[i - 1][1]) extras.push_back({texture, normal});
+            patched.push_back({static_cast<std::uint32_t>(corner), static_cast<std::uint32_t>(extras.size() - 1)});
         }
     }
 
 private:
-    std::vector<char> splitAt_;
-    std::vector<std::array<int, 2>> pairs_;
-    std::vector<std::uint32_t> firstOf_;
+    // Texture vertex, normal, corner.
+    std::vector<std::array<int, 3>> others_;
 };
 
 class GlbWriter final : public LevelWriter {
@@ -415,13 +395,14 @@ public:
             if (level.textureOwners[t] < 0) continue;
             vertexOf_[t] = static_cast<std::uint32_t>(owners_.size());
             owners_.push_back(level.textureOwners[t]);
+            textureOf_.push_back(t);
             // glTF puts the texture origin at the top left, the rock's tables at
             // the bottom left.
             ByteWriter put(texcoords_, 8);
             put.f32(level.textureVertices[t].u);
             put.f32(1.0 - level.textureVertices[t].v);
         }
-        indices_ = indexBytes(nullptr);
+        indices_ = indexBytes(owners_.size());
     }
 
     // A file of one rock appended to out; false, with out as it was, past
@@ -431,8 +412,7 @@ public:
         const Extent extent = rock.extent != nullptr ? *rock.extent : extentOf(rock.positions.first(count));
         SplitVertices split;
         if (rock.split != nullptr) split.find(level_, *rock.split);
-        GlbRock entry = glbRockOf(rock.name, rock.split != nullptr ? split.vertices.size() : owners_.size(), extent,
-                                  rock.offset);
+        GlbRock entry = glbRockOf(rock.name, owners_.size() + split.extras.size(), extent, rock.offset);
         const bool hull = rock.hull != nullptr;
         if (hull) {
             entry.hullVertices = rock.hull->vertices.size();
@@ -510,18 +490,14 @@ private:
     }
 
     // The indices of the faces' corners, counter-clockwise seen from
-    // outside: each corner's texture vertex's glTF vertex, or with split
-    // normals, the one of its texture vertex and normal.
-    std::string indexBytes(const SplitVertices* split) const {
-        const std::uint64_t count = split != nullptr ? split->vertices.size() : owners_.size();
-        const bool shortIndex = shortIndices(count);
+    // outside: each corner's texture vertex's glTF vertex.
+    std::string indexBytes(std::size_t vertices) const {
+        const bool shortIndex = shortIndices(vertices);
         std::string out;
         ByteWriter put(out, level_.faceTextures.size() * 3 * (shortIndex ? 2 : 4));
-        for (std::size_t f = 0; f < level_.faceTextures.size(); ++f) {
-            for (const int k : outwardCorners({0, 1, 2})) {
-                const std::uint32_t index = split != nullptr
-                                                ? split->corners[f][static_cast<std::size_t>(k)]
-                                                : vertexOf_[static_cast<std::size_t>(level_.faceTextures[f][static_cast<std::size_t>(k)])];
+        for (const auto& textures : level_.faceTextures) {
+            for (const int t : outwardCorners(textures)) {
+                const std::uint32_t index = vertexOf_[static_cast<std::size_t>(t)];
                 if (shortIndex) {
                     put.u16(static_cast<std::uint16_t>(index));
                 } else {
@@ -536,7 +512,8 @@ private:
     // and indices, ending on a 4-byte boundary.
     void appendBlock(std::string& out, const RockMesh& rock, const SplitVertices& split) const {
         const bool splits = rock.split != nullptr;
-        const std::size_t vertices = splits ? split.vertices.size() : owners_.size();
+        const std::size_t extras = splits ? split.extras.size() : 0;
+        const std::size_t vertices = owners_.size() + extras;
         const BlockLayout layout = layoutOf(vertices, shared_.faces, shared_.normals);
         const std::size_t end = out.size() + static_cast<std::size_t>(layout.size);
         out.reserve(end);
@@ -549,9 +526,15 @@ private:
             for (std::size_t first = 0; first < vertices; first += kChunk) {
                 const std::size_t count = std::min(kChunk, vertices - first);
                 for (std::size_t i = 0; i < count; ++i) {
-                    const std::size_t at = !splits  ? static_cast<std::size_t>(owners_[first + i])
-                                           : byNormal ? static_cast<std::size_t>(split.vertices[first + i][2])
-                                                      : static_cast<std::size_t>(split.vertices[first + i][1]);
+                    const std::size_t v = first + i;
+                    std::size_t at;
+                    if (v < owners_.size()) {
+                        const int normal = splits && byNormal ? split.firstNormal[textureOf_[v]] : -1;
+                        at = static_cast<std::size_t>(normal >= 0 ? normal : owners_[v]);
+                    } else {
+                        const auto& [texture, normal] = split.extras[v - owners_.size()];
+                        at = static_cast<std::size_t>(byNormal ? normal : level_.textureOwners[static_cast<std::size_t>(texture)]);
+                    }
                     const Position p = yUp(from[at]);
                     chunk[3 * i] = static_cast<float>(p.x);
                     chunk[3 * i + 1] = static_cast<float>(p.y);
@@ -562,20 +545,31 @@ private:
         };
         appendVectors(rock.positions, false);
         if (layout.hasNormals) appendVectors(rock.normals, true);
-        // The rest is the level's own, the same in every rock, unless its
-        // normals split.
-        if (!splits) {
-            out.append(texcoords_);
+        out.append(texcoords_);
+        if (extras == 0) {
+            // The rest is the level's own, the same in every rock.
             out.append(indices_);
         } else {
-            ByteWriter put(out, vertices * 8);
-            for (const auto& vertex : split.vertices) {
-                const TextureVertex& t = level_.textureVertices[static_cast<std::size_t>(vertex[0])];
-                put.f32(t.u);
-                put.f32(1.0 - t.v);
+            {
+                ByteWriter put(out, extras * 8);
+                for (const auto& [texture, normal] : split.extras) {
+                    const TextureVertex& t = level_.textureVertices[static_cast<std::size_t>(texture)];
+                    put.f32(t.u);
+                    put.f32(1.0 - t.v);
+                }
+            }
+            // The level's indices, widened where the extras pass 65535, and
+            // the corners of the extras patched in.
+            const bool shortIndex = shortIndices(vertices);
+            const std::size_t start = out.size(), size = shortIndex ? 2 : 4;
+            out.append(shortIndex == shortIndices(owners_.size()) ? indices_ : indexBytes(vertices));
+            for (const auto& [corner, extra] : split.patched) {
+                // Written counter-clockwise: corners 1 and 2 of each face swap.
+                const std::uint32_t k = corner % 3, at = corner - k + (k == 0 ? 0 : 3 - k);
+                const auto index = static_cast<std::uint32_t>(owners_.size() + extra);
+                for (std::size_t b = 0; b < size; ++b) out[start + at * size + b] = static_cast<char>((index >> (8 * b)) & 0xFF);
             }
         }
-        if (splits) out.append(indexBytes(&split));
         out.resize(end, '\0');
     }
 
@@ -584,6 +578,7 @@ private:
     // A glTF vertex for each texture vertex in use, and the position it
     // belongs to.
     std::vector<int> owners_;
+    std::vector<std::size_t> textureOf_;
     std::vector<std::uint32_t> vertexOf_;
     // The texture coordinates and indices, as they are written.
     std::string texcoords_, indices_;

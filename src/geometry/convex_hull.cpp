@@ -233,8 +233,11 @@ std::vector<std::array<int, 3>> convexHull(std::span<const Position> points) {
         const Position p = points[i] - low;
         unit[i] = {p.x / size.x, p.y / size.y, p.z / size.z};
     }
-    // Near enough to a face to count as on it: well above the rounding of
-    // the arithmetic, far below anything a rock or a file can show.
+    // Near enough to a face to count as on it: above the rounding of
+    // positions read back from a file in single precision (points on a
+    // flat face are then scattered by some tenths of a millionth, and a
+    // finer tolerance makes faces of that scatter, whose horizon falls
+    // apart), and far below anything a rock can show.
     Quickhull hull(unit, 1e-6);
     if (!hull.run()) return {};
     return hull.triangles();

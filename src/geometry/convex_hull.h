@@ -13,7 +13,7 @@ namespace tavimor {
 
 // The convex hull of points, by quickhull: its triangles as indices into
 // points, counter-clockwise seen from outside. Points within a hair of the
-// hull (a few billionths of the set's size) count as on it and may be left
+// hull (a millionth of the set's size) count as on it and may be left
 // out; duplicates and points inside are. Empty when the points span no
 // volume (fewer than four, or all on a plane). Only + - * / and a square
 // root: the same triangles on every platform.

@@ -286,9 +286,9 @@ LevelEdges edgesOf(const LevelMesh& level) {
 
 namespace {
 
-// cos 30 degrees: faces whose normals are further apart than this meet at a
-// sharp edge.
-constexpr double kSharpCos = 0.8660254037844386;
+// cos^2 30 degrees, exactly: faces whose normals are further apart than 30
+// degrees meet at a sharp edge.
+constexpr double kSharpCosSquared = 0.75;
 
 // A face's outward normal, its length twice the face's area.
 Position faceNormal(const LevelMesh& level, std::span<const Position> p, std::size_t f) {
@@ -319,19 +319,26 @@ void splitNormals(const LevelMesh& level, const LevelEdges& edges, std::span<con
     split.normals.assign(smooth.begin(), smooth.begin() + static_cast<std::ptrdiff_t>(count));
     split.owners.clear();
     split.corners.assign(level.faces.begin(), level.faces.end());
+    split.splitCorners.clear();
     split.texturedExtras = 0;
     // Which edges are sharp, and how many sharp edges meet at each
     // position: only a position with two or more has corners to split.
+    // Normals m and n are more than 30 degrees apart where m . n < cos 30
+    // |m| |n|: where m . n is negative, or its square is below 3/4 m^2 n^2,
+    // which needs no root.
     std::vector<Position> faceNormals(faces);
-    for (std::size_t f = 0; f < faces; ++f) faceNormals[f] = faceNormal(level, positions, f);
+    std::vector<double> squares(faces);
+    for (std::size_t f = 0; f < faces; ++f) {
+        faceNormals[f] = faceNormal(level, positions, f);
+        squares[f] = dot(faceNormals[f], faceNormals[f]);
+    }
     std::vector<char> sharp(faces * 3, 0);
     std::vector<int> sharpAt(count, 0);
     for (std::size_t h = 0; h < faces * 3; ++h) {
         const auto t = static_cast<std::size_t>(edges.twin[h]);
         if (t < h) continue;
-        const Position& m = faceNormals[h / 3];
-        const Position& n = faceNormals[t / 3];
-        if (!(dot(m, n) < kSharpCos * std::sqrt(dot(m, m) * dot(n, n)))) continue;
+        const double along = dot(faceNormals[h / 3], faceNormals[t / 3]);
+        if (!(along < 0 || along * along < kSharpCosSquared * (squares[h / 3] * squares[t / 3]))) continue;
         sharp[h] = sharp[t] = 1;
         ++sharpAt[static_cast<std::size_t>(level.faces[h / 3][h % 3])];
         ++sharpAt[static_cast<std::size_t>(level.faces[t / 3][t % 3])];
@@ -361,6 +368,7 @@ void splitNormals(const LevelMesh& level, const LevelEdges& edges, std::span<con
         do {
             const auto f = static_cast<std::size_t>(c / 3), i = static_cast<std::size_t>(c % 3);
             split.corners[f][i] = normal;
+            split.splitCorners.push_back(c);
             sum = sum + cornerShare(level, positions, f, i);
             textured.push_back({level.faceTextures[f][i], normal});
             if (sharp[static_cast<std::size_t>(c)]) {
@@ -377,6 +385,7 @@ void splitNormals(const LevelMesh& level, const LevelEdges& edges, std::span<con
         split.normals.pop_back();
         split.owners.pop_back();
     }
+    std::sort(split.splitCorners.begin(), split.splitCorners.end());
     // Each texture vertex at a split position takes a vertex for each normal
     // its corners use: one more than it had for all but one of them.
     std::sort(textured.begin(), textured.end());

@@ -46,6 +46,8 @@ struct SplitNormals {
     // The normal of each corner of each face, faces and corners as the
     // level's.
     std::vector<std::array<int, 3>> corners;
+    // The corners (3 f + i) at positions whose corners split, in order.
+    std::vector<int> splitCorners;
     // The vertices a format that keeps a normal and a texture vertex
     // together needs beyond one per texture vertex: a texture vertex whose
     // corners use several normals takes one for each.

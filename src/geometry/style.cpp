@@ -259,9 +259,11 @@ void addNoise(Block& block, std::uint32_t key, double frequency, double amplitud
 
 // Each point moved along its ray from the centre onto the rock's surface:
 // the body swollen by its lump, and no farther than any cut on that side.
+// The radius is kept as a fraction until the end, so that a cut costs
+// products rather than a division.
 TAVIMOR_VECTOR_CLONES
 void ontoSurface(Block& block, const StyledShape& shape) {
-    std::array<double, Block::kSize> r;
+    std::array<double, Block::kSize> over, under;
     const Position& a = shape.halfAxes;
     const Position f0 = shape.frame[0] * (1 / a.x), f1 = shape.frame[1] * (1 / a.y), f2 = shape.frame[2] * (1 / a.z);
     for (std::size_t i = 0; i < block.count; ++i) {
@@ -273,21 +275,27 @@ void ontoSurface(Block& block, const StyledShape& shape) {
         const double q0 = f0.x * block.x[i] + f0.y * block.y[i] + f0.z * block.z[i];
         const double q1 = f1.x * block.x[i] + f1.y * block.y[i] + f1.z * block.z[i];
         const double q2 = f2.x * block.x[i] + f2.y * block.y[i] + f2.z * block.z[i];
-        r[i] = (1 + block.lump[i]) / std::sqrt(q0 * q0 + q1 * q1 + q2 * q2);
+        over[i] = 1 + block.lump[i];
+        under[i] = std::sqrt(q0 * q0 + q1 * q1 + q2 * q2);
     }
     for (const Cut& cut : shape.cuts) {
+        const double nx = cut.normal.x, ny = cut.normal.y, nz = cut.normal.z, offset = cut.offset;
         for (std::size_t i = 0; i < block.count; ++i) {
-            const double facing = cut.normal.x * block.x[i] + cut.normal.y * block.y[i] + cut.normal.z * block.z[i];
-            // Only a cut the ray runs towards limits it; its plane is met at
-            // offset / facing.
-            const double limit = facing > 0 ? cut.offset / facing : r[i];
-            r[i] = limit < r[i] ? limit : r[i];
+            const double facing = nx * block.x[i] + ny * block.y[i] + nz * block.z[i];
+            // Only a cut the ray runs towards limits it: its plane is met at
+            // offset / facing, nearer where offset under < over facing. Both
+            // tests are made, without a branch, so that the compiler can
+            // make them for several points at once.
+            const bool nearer = (facing > 0) & (offset * under[i] < over[i] * facing);
+            over[i] = nearer ? offset : over[i];
+            under[i] = nearer ? facing : under[i];
         }
     }
     for (std::size_t i = 0; i < block.count; ++i) {
-        block.x[i] *= r[i];
-        block.y[i] *= r[i];
-        block.z[i] *= r[i];
+        const double r = over[i] / under[i];
+        block.x[i] *= r;
+        block.y[i] *= r;
+        block.z[i] *= r;
     }
 }
 

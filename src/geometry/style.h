@@ -48,7 +48,7 @@ constexpr Colour colourOf(Style style) {
         case Style::Boulder: return {146 / 255.0, 142 / 255.0, 136 / 255.0};  // granite grey
         case Style::Pebble: return {166 / 255.0, 158 / 255.0, 146 / 255.0};   // river-worn grey
         case Style::Slab: return {181 / 255.0, 150 / 255.0, 112 / 255.0};     // sandstone
-        case Style::Shard: return {92 / 255.0, 94 / 255.0, 100 / 255.0};      // flint
+        case Style::Shard: return {112 / 255.0, 114 / 255.0, 120 / 255.0};    // slate
     }
     return kRockColour;
 }

@@ -1,4 +1,5 @@
 #include "geometry/convex_hull.h"
+#include "geometry/style.h"
 
 #include <gtest/gtest.h>
 
@@ -150,6 +151,28 @@ TEST(ConvexHull, FindsTheBruteForceHullsFacesOnRandomAndDegenerateSets) {
              {}, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {0.5, 0.2, 0}},
              {{0, 0, 0}, {1, 1, 1}, {2, 2, 2}, {3, 3, 3}}, {{1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3}}}) {
         EXPECT_TRUE(convexHull(flat).empty()) << flat.size();
+    }
+}
+
+// Rocks with broad flat faces, as a file gives them back: every position
+// rounded to single precision, which scatters the points of a face off
+// its plane by some tenths of a millionth.
+TEST(ConvexHull, TakesFlatFacesRoundedToSinglePrecision) {
+    const DetailLevels levels = buildDetailLevels(3);
+    std::vector<double> lumps;
+    for (const Style style : {Style::Boulder, Style::Slab, Style::Shard}) {
+        for (int number = 0; number < 8; ++number) {
+            SCOPED_TRACE(std::string(styleName(style)) + " " + std::to_string(number));
+            Lcg generator{3};
+            std::vector<Position> rock;
+            makeStyledRock(generator, style, 0, {}, levels, {3, number}, rock, lumps);
+            const double exact = enclosedVolume(rock, convexHull(rock));
+            for (Position& p : rock) p = {double(float(p.x)), double(float(p.y)), double(float(p.z))};
+            const auto triangles = convexHull(rock);
+            ASSERT_FALSE(triangles.empty());
+            EXPECT_EQ(flawOf(rock, triangles, {}, HUGE_VAL), "");
+            EXPECT_NEAR(enclosedVolume(rock, triangles), exact, exact * 1e-4);
+        }
     }
 }
 
