@@ -45,19 +45,24 @@ RockSequence::RockSequence(const RunSettings& settings, const DetailLevels& leve
         for (;;) {
             a.changed.wait(hold, [&] { return a.stopping || a.mayMakeMore(settings_.count); });
             if (a.stopping) return;
-            const int index = a.nextToMake++;
-            MadeRock rock;
-            if (!a.spare.empty()) {
-                rock = std::move(a.spare.back());
-                a.spare.pop_back();
-            }
-            hold.unlock();
-            make(index, rock);
-            hold.lock();
-            a.made.emplace(index, std::move(rock));
-            a.changed.notify_all();
+            makeNextUntaken(hold);
         }
     });
+}
+
+void RockSequence::makeNextUntaken(std::unique_lock<std::mutex>& hold) const {
+    Ahead& a = *ahead_;
+    const int index = a.nextToMake++;
+    MadeRock rock;
+    if (!a.spare.empty()) {
+        rock = std::move(a.spare.back());
+        a.spare.pop_back();
+    }
+    hold.unlock();
+    make(index, rock);
+    hold.lock();
+    a.made.emplace(index, std::move(rock));
+    a.changed.notify_all();
 }
 
 RockSequence::~RockSequence() {
@@ -137,17 +142,7 @@ MadeRock& RockSequence::next() {
         }
         // While the rock in order is being made elsewhere, this thread makes
         // the next one nobody has taken (that one itself, if nobody has).
-        const int other = a.nextToMake++;
-        MadeRock rock;
-        if (!a.spare.empty()) {
-            rock = std::move(a.spare.back());
-            a.spare.pop_back();
-        }
-        hold.unlock();
-        make(other, rock);
-        hold.lock();
-        a.made.emplace(other, std::move(rock));
-        a.changed.notify_all();
+        makeNextUntaken(hold);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +81,9 @@ private:
     struct Ahead;
     // Makes rock index of the writing order (number count - 1 - index).
     void make(int index, MadeRock& rock) const;
+    // Makes the next rock no thread has taken, in a spare rock's memory,
+    // with the lock held by hold let go meanwhile, and hands it over.
+    void makeNextUntaken(std::unique_lock<std::mutex>& hold) const;
 
     const RunSettings& settings_;
     const DetailLevels& levels_;
