@@ -31,7 +31,7 @@ struct RockSequence::Ahead {
 
 RockSequence::RockSequence(const RunSettings& settings, const DetailLevels& levels, SequenceNeeds needs)
     : settings_(settings), levels_(levels), needs_(std::move(needs)) {
-    if (needs_.normals && needs_.split) {
+    if (needs_.shading == Shading::Auto) {
         for (int k = 0; k < needs_.levels; ++k) {
             edges_.push_back(edgesOf(levels.levels[static_cast<std::size_t>(settings.detail - k)]));
         }
@@ -89,7 +89,7 @@ void RockSequence::make(int index, MadeRock& rock) const {
     }
     const auto levels = static_cast<std::size_t>(needs_.levels);
     const auto finest = static_cast<std::size_t>(settings_.detail);
-    rock.normals.resize(needs_.normals ? levels : 0);
+    rock.normals.resize(needs_.shading != Shading::Flat ? levels : 0);
     for (std::size_t k = 0; k < rock.normals.size(); ++k) {
         smoothNormals(levels_.levels[finest - k], rock.positions, rock.normals[k]);
     }

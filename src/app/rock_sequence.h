@@ -52,9 +52,8 @@ struct MadeRock {
 struct SequenceNeeds {
     // Levels from the finest down: 1, or detail + 1 for levels of detail.
     int levels = 1;
-    bool normals = false;
-    // The normals split along sharp edges too (with normals).
-    bool split = false;
+    // Smooth: the normals of each level; auto: split along sharp edges too.
+    Shading shading = Shading::Flat;
     bool hull = false;
     // Work on each rock made ahead, once it is made, done where it is made:
     // on either thread, so it must touch nothing but the rock. A rock made

@@ -34,8 +34,7 @@ bool saveMade(RunReport& report, OutputDirectory& directory, const std::string& 
 // What the files of a run need of each rock: levels, its normals as the
 // shading has them, its hull where asked for.
 SequenceNeeds needsOf(const RunSettings& settings, int levels, std::function<void(MadeRock&)> finish = {}) {
-    return {levels, settings.shading != Shading::Flat, settings.shading == Shading::Auto, settings.collision,
-            std::move(finish)};
+    return {levels, settings.shading, settings.collision, std::move(finish)};
 }
 
 // The format writers of one detail level, in the order of the formats.
@@ -188,7 +187,7 @@ PackPlan measurePack(const RunSettings& settings, const DetailLevels& levels, bo
     PackPlan plan;
     // Heads that list every rock count its split normals too.
     const bool split = keepRocks && settings.shading == Shading::Auto;
-    RockSequence rocks(settings, levels, {1, split, split, keepRocks && settings.collision});
+    RockSequence rocks(settings, levels, {1, split ? Shading::Auto : Shading::Flat, keepRocks && settings.collision});
     std::vector<Extent> extents;
     for (int i = 0; i < settings.count; ++i) {
         const MadeRock& rock = rocks.next();
@@ -319,7 +318,7 @@ int writePacked(const RunSettings& settings, const DetailLevels& levels, OutputD
 // detail, at one scale for all, once every rock's files are written.
 int writePreview(const RunSettings& settings, const DetailLevels& levels, double reach, RunReport& report) {
     ContactSheet sheet(settings.count, settings.previewSize, reach);
-    RockSequence rocks(settings, levels, SequenceNeeds{1, settings.shading != Shading::Flat, settings.shading == Shading::Auto});
+    RockSequence rocks(settings, levels, SequenceNeeds{1, settings.shading});
     for (int i = 0; i < settings.count; ++i) {
         const MadeRock& rock = rocks.next();
         const RockMesh mesh = meshOf(settings, rock, 0);

@@ -562,7 +562,11 @@ private:
             // the corners of the extras patched in.
             const bool shortIndex = shortIndices(vertices);
             const std::size_t start = out.size(), size = shortIndex ? 2 : 4;
-            out.append(shortIndex == shortIndices(owners_.size()) ? indices_ : indexBytes(vertices));
+            if (shortIndex == shortIndices(owners_.size())) {
+                out.append(indices_);
+            } else {
+                out.append(indexBytes(vertices));
+            }
             for (const auto& [corner, extra] : split.patched) {
                 // Written counter-clockwise: corners 1 and 2 of each face swap.
                 const std::uint32_t k = corner % 3, at = corner - k + (k == 0 ? 0 : 3 - k);

@@ -23,11 +23,6 @@ std::uint64_t edgeKey(int from, int to) {
     return static_cast<std::uint64_t>(static_cast<std::uint32_t>(from)) << 32 | static_cast<std::uint32_t>(to);
 }
 
-Position unitOf(const Position& v) {
-    const double length = std::sqrt(dot(v, v));
-    return length > 0 ? v * (1.0 / length) : Position{0, 0, 0};
-}
-
 class Quickhull {
 public:
     Quickhull(std::span<const Position> points, double tolerance) : points_(points), tolerance_(tolerance) {}

@@ -9,6 +9,30 @@
 namespace tavimor {
 namespace {
 
+// A flat fracture: the points x with normal . x = offset; the rock is on
+// the side normal . x < offset.
+struct Cut {
+    Position normal;
+    double offset;
+};
+
+// What one rock of a style is, drawn from its seed and number: its body's
+// half-axes and the frame they lie along, its cuts, and how rough it is.
+struct StyledShape {
+    // The body: half-axes along the frame's axes (a >= b >= c for the
+    // frame's first, second and third).
+    Position halfAxes = {1, 1, 1};
+    // The frame: its axes as rows, so that frame * d is d in the rock's own
+    // terms.
+    std::array<Position, 3> frame = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+    std::vector<Cut> cuts;
+    // How much the noise moves the body's surface at each detail level (0:
+    // the broad lumps; then each finer level's own scale).
+    std::array<double, kMostDetail + 1> roughness{};
+    // Where the rock's noise comes from.
+    std::uint64_t key = 0;
+};
+
 // The rock's own numbers, in turn, each uniform in [0, 1): a counter-based
 // hash of its key, so that a shape is drawn the same way everywhere.
 class Draws {
@@ -32,8 +56,6 @@ private:
     std::uint64_t key_;
     std::uint64_t count_ = 0;
 };
-
-Position unitOf(const Position& v) { return v * (1 / std::sqrt(dot(v, v))); }
 
 // A frame that rests as a stone comes to rest: its thinnest axis (the
 // third) near the vertical, leaning by up to tilt (as a sine), its longest
@@ -94,6 +116,20 @@ constexpr double kCos[11][10] = {
      0.17364817766693041, 0.766044443118978},
     {1, 0.8090169943749475, 0.30901699437494745, -0.30901699437494734, -0.8090169943749473, -1,
      -0.8090169943749475, -0.30901699437494756, 0.30901699437494723, 0.8090169943749473}};
+// Each row starts a whole turn and runs back the same way (to the last
+// digit or two of its decimals), every entry a cosine.
+constexpr bool turnsAreWhole() {
+    for (int n = 6; n <= 10; ++n) {
+        if (kCos[n][0] != 1) return false;
+        for (int k = 1; k < n; ++k) {
+            const double apart = kCos[n][k] - kCos[n][n - k];
+            if (apart > 1e-15 || apart < -1e-15 || kCos[n][k] >= 1 || kCos[n][k] < -1) return false;
+        }
+    }
+    return true;
+}
+static_assert(turnsAreWhole());
+
 Turn turnOf(int k, int n) {
     const double c = kCos[n][k];
     // sin from cos, its sign from which half of the turn k is in.
@@ -120,7 +156,7 @@ void shapeBoulder(StyledShape& shape, Draws& draws, double rough) {
         if (draws.unit() < 0.5) shape.cuts.push_back(ledgeBeside(shape, shape.cuts.back(), draws));
     }
     shape.roughness = {0.05 + 0.05 * rough, 0.02 + 0.04 * rough, 0.012 + 0.03 * rough, 0.006 + 0.018 * rough,
-                       0.003 + 0.01 * rough, 0.002 + 0.005 * rough, 0.001 + 0.003 * rough, 0};
+                       0.003 + 0.01 * rough, 0.002 + 0.005 * rough, 0.001 + 0.003 * rough};
 }
 
 void shapePebble(StyledShape& shape, Draws& draws, double rough) {
@@ -130,7 +166,7 @@ void shapePebble(StyledShape& shape, Draws& draws, double rough) {
     shape.frame = restingFrame(draws, 0.2);
     // Worn smooth: broad swellings, hardly any grain.
     shape.roughness = {0.05 + 0.03 * rough, 0.012 + 0.012 * rough, 0.004 + 0.006 * rough, 0.0015 + 0.003 * rough,
-                       0.0008 + 0.0015 * rough, 0.0004 + 0.0008 * rough, 0.0002 + 0.0004 * rough, 0};
+                       0.0008 + 0.0015 * rough, 0.0004 + 0.0008 * rough, 0.0002 + 0.0004 * rough};
 }
 
 void shapeSlab(StyledShape& shape, Draws& draws, double rough) {
@@ -152,7 +188,7 @@ void shapeSlab(StyledShape& shape, Draws& draws, double rough) {
         shape.cuts.push_back(cutAlong(shape, unitOf(inWorld(shape, local)), draws.between(0.05, 0.22)));
     }
     shape.roughness = {0.04 + 0.04 * rough, 0.015 + 0.03 * rough, 0.01 + 0.022 * rough, 0.005 + 0.014 * rough,
-                       0.0025 + 0.008 * rough, 0.0015 + 0.004 * rough, 0.001 + 0.002 * rough, 0};
+                       0.0025 + 0.008 * rough, 0.0015 + 0.004 * rough, 0.001 + 0.002 * rough};
 }
 
 void shapeShard(StyledShape& shape, Draws& draws, double rough) {
@@ -181,7 +217,7 @@ void shapeShard(StyledShape& shape, Draws& draws, double rough) {
         }
     }
     shape.roughness = {0.02 + 0.03 * rough, 0.01 + 0.025 * rough, 0.008 + 0.02 * rough, 0.004 + 0.012 * rough,
-                       0.002 + 0.007 * rough, 0.0012 + 0.0035 * rough, 0.0008 + 0.0018 * rough, 0};
+                       0.002 + 0.007 * rough, 0.0012 + 0.0035 * rough, 0.0008 + 0.0018 * rough};
 }
 
 // Gradient noise, from about -1 to 1, smooth in the point: Perlin's
@@ -299,11 +335,10 @@ void ontoSurface(Block& block, const StyledShape& shape) {
     }
 }
 
-}  // namespace
-
+// The shape of rock number of a run of seed in a style; spike sets how rough
+// (0 the cleanest form of the style, 9 the roughest).
 StyledShape styledShape(Style style, std::uint32_t seed, int number, int spike) {
     StyledShape shape;
-    shape.style = style;
     shape.key = mix((static_cast<std::uint64_t>(seed) << 32 | static_cast<std::uint32_t>(number)) ^
                     (static_cast<std::uint64_t>(style) * 0x5851F42D4C957F2Du));
     Draws draws(shape.key);
@@ -317,6 +352,8 @@ StyledShape styledShape(Style style, std::uint32_t seed, int number, int spike) 
     }
     return shape;
 }
+
+}  // namespace
 
 void makeStyledRock(Lcg& generator, Style style, int spike, const Scale& scale, const DetailLevels& levels,
                     const RockIdentity& rock, std::vector<Position>& positions, std::vector<double>& lumps) {
@@ -357,7 +394,7 @@ void makeStyledRock(Lcg& generator, Style style, int spike, const Scale& scale, 
     for (std::size_t level = 1; level < levels.levels.size(); ++level) {
         const auto start = static_cast<std::size_t>(levels.levels[level - 1].positionCount);
         const auto end = static_cast<std::size_t>(levels.levels[level].positionCount);
-        const double roughness = shape.roughness[std::min(level, shape.roughness.size() - 1)];
+        const double roughness = shape.roughness[level];
         const double frequency = kBroadFrequency * static_cast<double>(1 << level);
         for (std::size_t first = start; first < end; first += Block::kSize) {
             block.count = std::min(Block::kSize, end - first);

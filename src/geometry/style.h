@@ -53,35 +53,6 @@ constexpr Colour colourOf(Style style) {
     return kRockColour;
 }
 
-// A flat fracture: the points x with normal . x = offset, in the rock's
-// frame; the rock is on the side normal . x < offset.
-struct Cut {
-    Position normal;
-    double offset;
-};
-
-// What one rock of a style is, drawn from its seed and number: its body's
-// half-axes and the frame they lie along, its cuts, and how rough it is.
-struct StyledShape {
-    Style style = Style::Classic;
-    // The body: half-axes along the frame's axes (a >= b >= c for the
-    // frame's first, second and third).
-    Position halfAxes = {1, 1, 1};
-    // The frame: its axes as rows, so that frame * d is d in the rock's own
-    // terms.
-    std::array<Position, 3> frame = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
-    std::vector<Cut> cuts;
-    // How much the noise moves the body's surface at each detail level (0:
-    // the broad lumps; then each finer level's own scale).
-    std::array<double, 8> roughness{};
-    // Where the rock's noise comes from.
-    std::uint64_t key = 0;
-};
-
-// The shape of rock number of a run of seed in a style; spike sets how rough
-// (0 the cleanest form of the style, 9 the roughest).
-StyledShape styledShape(Style style, std::uint32_t seed, int number, int spike);
-
 // A rock of a style other than classic at the finest of levels, as
 // makeDetailedRock makes a classic one: it moves generator on by a rock's
 // draws, takes its shape from the run's seed and the rock's number, and

@@ -6,6 +6,8 @@
 // order written (the build allows no fused multiply-add), so every
 // platform gets the same bits.
 
+#include <cmath>
+
 namespace tavimor {
 
 template <typename T>
@@ -38,6 +40,12 @@ constexpr Vector3<T> cross(const Vector3<T>& a, const Vector3<T>& b) {
 template <typename T>
 constexpr bool operator==(const Vector3<T>& a, const Vector3<T>& b) {
     return a.x == b.x && a.y == b.y && a.z == b.z;
+}
+
+// v made unit length; a zero vector stays zero.
+inline Position unitOf(const Position& v) {
+    const double length = std::sqrt(dot(v, v));
+    return length > 0 ? v * (1.0 / length) : Position{0, 0, 0};
 }
 
 }  // namespace tavimor

@@ -105,7 +105,7 @@ TEST(RockSequence, MakesTheRocksOfTheRunInOrderAheadOrNot) {
         const RunSettings plan{.count = 5, .spike = 8, .seed = 4, .scale = {1, 2, 3}, .detail = detail, .shading = Shading::Smooth,
                                .lod = true};
         const DetailLevels levels = buildDetailLevels(detail);
-        RockSequence maker(plan, levels, {detail + 1, true});
+        RockSequence maker(plan, levels, {detail + 1, Shading::Smooth});
         Lcg generator{4};
         for (int n = 4; n >= 0; --n) {
             const MadeRock& rock = maker.next();
