@@ -19,6 +19,7 @@
 #include "geometry/detailed_rock.h"
 #include "geometry/normals.h"
 #include "geometry/rock.h"
+#include "geometry/rock_recipe.h"
 #include "geometry/style.h"
 #include "picture/contact_sheet.h"
 #include "system/file_output.h"
@@ -52,28 +53,30 @@ BENCHMARK(formatOneCoordinate);
 // built once.
 class DetailFourGlb {
 public:
-    explicit DetailFourGlb(tavimor::Style style = tavimor::Style::Classic) : style_(style) {}
+    explicit DetailFourGlb(tavimor::Style style = tavimor::kClassic)
+        : maker_({.seed = 1, .count = 1 << 30, .style = style, .spike = 9, .detail = 4, .shading = tavimor::Shading::Smooth},
+                 levels_) {}
     const std::string& next(int n) {
-        if (style_ == tavimor::Style::Classic) {
-            tavimor::makeDetailedRock(generator_, 9, {}, levels_, tavimor::RockIdentity{1, n}, positions_);
-        } else {
-            tavimor::makeStyledRock(generator_, style_, 9, {}, levels_, tavimor::RockIdentity{1, n}, positions_, lumps_);
-        }
-        tavimor::smoothNormals(levels_.levels.back(), positions_, normals_);
-        writer_->rockFiles(tavimor::RockMesh{positions_, normals_, "Rock0"}, "ROCK0", files_);
+        maker_.make(n, rock_);
+        const tavimor::RockMesh mesh{.positions = rock_.positions,
+                                     .normals = rock_.normals[0],
+                                     .textures = std::span(&textures_, 1),
+                                     .material = &maker_.recipe().style.kind().material,
+                                     .name = "Rock0",
+                                     .extent = &rock_.extents[0]};
+        writer_->rockFiles(mesh, "ROCK0", files_);
         return files_[0].bytes;
     }
     std::int64_t triangles() const { return static_cast<std::int64_t>(levels_.levels.back().faces.size()); }
 
 private:
     tavimor::DetailLevels levels_ = tavimor::buildDetailLevels(4);
+    tavimor::TextureCoordinates textures_ = tavimor::levelTextures(levels_.levels.back());
     // The writer of the level, made once a run, as a run makes it.
     std::unique_ptr<tavimor::LevelWriter> writer_ =
         tavimor::glbFormat().writerFor(levels_.levels.back(), {tavimor::Shading::Smooth});
-    tavimor::Style style_;
-    tavimor::Lcg generator_{1};
-    std::vector<tavimor::Position> positions_, normals_;
-    std::vector<double> lumps_;
+    tavimor::RockMaker maker_;
+    tavimor::RockGeometry rock_;
     std::vector<tavimor::FormatFile> files_;
 };
 
@@ -92,8 +95,8 @@ BENCHMARK(formatDetailFourRock)->Unit(benchmark::kMicrosecond);
 // The same for each style other than classic, which may cost at most three
 // times as much.
 void formatStyledDetailFourRock(benchmark::State& state) {
-    const auto style = static_cast<tavimor::Style>(state.range(0));
-    state.SetLabel(std::string(tavimor::styleName(style)));
+    const tavimor::Style style(static_cast<std::size_t>(state.range(0)));
+    state.SetLabel(std::string(style.name()));
     DetailFourGlb rocks(style);
     int n = 0;
     for (auto _ : state) {
@@ -102,7 +105,7 @@ void formatStyledDetailFourRock(benchmark::State& state) {
     }
 }
 BENCHMARK(formatStyledDetailFourRock)
-    ->DenseRange(static_cast<int>(tavimor::Style::Boulder), static_cast<int>(tavimor::Style::Shard))
+    ->DenseRange(1, static_cast<int>(tavimor::kStyleCount) - 1)
     ->Unit(benchmark::kMicrosecond);
 
 // The collision hull of a rock of detail 4: 18,690 positions into at most 64
@@ -116,7 +119,7 @@ void collisionHullOfDetailFourRock(benchmark::State& state) {
     for (auto _ : state) {
         const auto& rock = rocks[n++ % rocks.size()];
         const tavimor::CollisionHull hull =
-            tavimor::collisionHull(rock, std::span<const tavimor::Position>(rock).first(tavimor::kVertexCount));
+            tavimor::collisionHull(rock, std::span<const tavimor::Position>(rock).first(tavimor::kVertexCount)).value();
         benchmark::DoNotOptimize(hull.vertices.data());
     }
 }

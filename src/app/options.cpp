@@ -6,6 +6,8 @@
 #include <cmath>
 
 #include "app/run_names.h"
+#include "geometry/convex_hull.h"
+#include "geometry/split_normals.h"
 #include "picture/contact_sheet.h"
 #include "system/file_names.h"
 #include "system/file_output.h"
@@ -166,23 +168,18 @@ void addRockOptions(CLI::App& app, RunSettings& s) {
               "How spiky, 0 (smooth) to " + std::to_string(kMostSpike) + defaultNote(std::to_string(defaults.spike)),
               "a whole number from " + range(0, kMostSpike),
               [&](const std::string& text) { return parseWhole(text, 0, kMostSpike, s.spike); });
-    std::string styles;
-    for (const StyleName& style : kStyleNames) {
-        const bool last = &style == &kStyleNames[std::size(kStyleNames) - 1];
-        styles += (styles.empty() ? "" : last ? " or " : ", ") + std::string(style.name);
+    // "a, b or c", and the same with what each is.
+    std::string styles, described;
+    for (std::size_t i = 0; i < kStyleCount; ++i) {
+        const std::string separator = i == 0 ? "" : i + 1 == kStyleCount ? " or " : ", ";
+        styles += separator + std::string(kStyles[i].name);
+        described += separator + std::string(kStyles[i].name) + " (" + std::string(kStyles[i].help) + ")";
     }
-    addOption(app, "--style", "STYLE",
-              "Family of rocks: classic (as always), boulder (massive, a few broad flat faces), pebble (smooth, "
-              "river-worn), slab (a flat plate with broken edges) or shard (long, with many flat facets)" +
-                  defaultNote(std::string(kStyleNames[0].name)),
+    addOption(app, "--style", "STYLE", "Family of rocks: " + described + defaultNote(std::string(defaults.style.name())),
               styles, [&](const std::string& text) {
-                  for (const StyleName& style : kStyleNames) {
-                      if (text == style.name) {
-                          s.style = style.style;
-                          return true;
-                      }
-                  }
-                  return false;
+                  const std::optional<Style> style = styleNamed(text);
+                  if (style) s.style = *style;
+                  return style.has_value();
               });
     addOption(app, "--seed", "S", "Seed of the random rocks, " + range(0, kMostSeed) + " (default: the clock, in seconds)",
               "a whole number from " + range(0, kMostSeed), [&](const std::string& text) {
@@ -254,8 +251,8 @@ void addSceneOptions(CLI::App& app, RunSettings& s) {
               "a whole number from " + range(0, kMostDetail),
               [&](const std::string& text) { return parseWhole(text, 0, kMostDetail, s.detail); });
     addOption(app, "--shading", "S",
-              "Shading, flat, smooth (a normal per vertex) or auto (smooth, split where faces meet at more than 30 "
-              "degrees)" + defaultNote(std::string(shadingName(defaults.shading))),
+              "Shading, flat, smooth (a normal per vertex) or auto (smooth, split where faces meet at more than " +
+                  std::to_string(kSharpDegrees) + " degrees)" + defaultNote(std::string(shadingName(defaults.shading))),
               "flat, smooth or auto", [&](const std::string& text) {
                   for (const Shading shading : {Shading::Flat, Shading::Smooth, Shading::Auto}) {
                       if (text == shadingName(shading)) {
@@ -280,8 +277,9 @@ void addEngineOptions(CLI::App& app, RunSettings& s) {
                   return true;
               });
     addFlag(app, "--collision", s.collision,
-            "Also each rock's convex hull for physics engines (at most 64 vertices): a node NAME_hull-convcolonly in "
-            "glb, an object UCX_NAME_00 in obj, a file STEM<n>_hull.<ext> for stl and ply");
+            "Also each rock's convex hull for physics engines (at most " + std::to_string(kMostHullVertices) +
+                " vertices): a node " + godotHullName("NAME") + " in glb, an object " + unrealHullName("NAME") +
+                " in obj, a file STEM<n>_hull.<ext> for stl and ply");
 }
 
 // The contact sheet.
@@ -325,9 +323,9 @@ std::string formatClash(const RunSettings& s) {
             return "--shading: takes flat" + where + std::string(no.normals) + "), not \"" +
                    std::string(shadingName(s.shading)) + "\"";
         }
-        if (!no.style.empty() && s.style != Style::Classic) {
-            return "--style: takes classic" + where + std::string(no.style) + "), not \"" +
-                   std::string(styleName(s.style)) + "\"";
+        if (!no.style.empty() && !s.style.isClassic()) {
+            return "--style: takes " + std::string(kClassic.name()) + where + std::string(no.style) + "), not \"" +
+                   std::string(s.style.name()) + "\"";
         }
         if (!no.collision.empty() && s.collision) {
             return "--collision: goes with formats other than " + std::string(format->name()) + " (" +
@@ -353,6 +351,7 @@ std::string sceneClash(const RunSettings& s) {
 }
 
 // A contact sheet that could not be written on every platform, or not held.
+static_assert(kMostSheetPixels % 1000000 == 0, "the message says the limit in whole megapixels");
 std::string previewClash(const RunSettings& s) {
     if (s.preview.empty()) return {};
     const std::string name(fileNameOf(s.preview));
@@ -360,7 +359,8 @@ std::string previewClash(const RunSettings& s) {
     const std::uint64_t most = mostRocksOnASheet(s.previewSize);
     if (static_cast<std::uint64_t>(s.count) > most) {
         return "--count: takes at most " + std::to_string(most) + " with --preview-size " + std::to_string(s.previewSize) +
-               " (a contact sheet holds 64 megapixels at most), not \"" + std::to_string(s.count) + "\"";
+               " (a contact sheet holds " + std::to_string(kMostSheetPixels / 1000000) +
+               " megapixels at most), not \"" + std::to_string(s.count) + "\"";
     }
     return {};
 }
@@ -468,9 +468,10 @@ std::optional<CommandLine> readArguments(CLI::App& app, const std::vector<std::s
 }  // namespace
 
 CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
-    CLI::App app("Random rocks for 3D artists: closed meshes of 75 vertices and 146 faces.\n"
-                 "Run without arguments, tavimor asks three questions at the console.\n"
-                 "With arguments it asks nothing and writes the rocks the options describe.",
+    CLI::App app("Random rocks for 3D artists: closed meshes of " + std::to_string(kVertexCount) + " vertices and " +
+                     std::to_string(kFaceCount) + " faces.\n"
+                     "Run without arguments, tavimor asks three questions at the console.\n"
+                     "With arguments it asks nothing and writes the rocks the options describe.",
                  "tavimor");
     describeProgram(app);
     CommandLine c;

@@ -5,7 +5,6 @@
 #include <mutex>
 #include <thread>
 
-#include "geometry/normals.h"
 #include "system/threads.h"
 
 namespace tavimor {
@@ -29,13 +28,25 @@ struct RockSequence::Ahead {
     bool mayMakeMore(int count) const { return nextToMake < count && nextToMake - taken < kAhead + 1; }
 };
 
+namespace {
+
+RockRecipe recipeOf(const RunSettings& settings, const SequenceNeeds& needs) {
+    return {.seed = settings.seed.value(),
+            .count = settings.count,
+            .style = settings.style,
+            .spike = settings.spike,
+            .scale = settings.scale,
+            .origin = settings.origin,
+            .detail = settings.detail,
+            .levels = needs.levels,
+            .shading = needs.shading,
+            .hull = needs.hull};
+}
+
+}  // namespace
+
 RockSequence::RockSequence(const RunSettings& settings, const DetailLevels& levels, SequenceNeeds needs)
-    : settings_(settings), levels_(levels), needs_(std::move(needs)) {
-    if (needs_.shading == Shading::Auto) {
-        for (int k = 0; k < needs_.levels; ++k) {
-            edges_.push_back(edgesOf(levels.levels[static_cast<std::size_t>(settings.detail - k)]));
-        }
-    }
+    : settings_(settings), needs_(std::move(needs)), maker_(recipeOf(settings, needs_), levels) {
     // A rock too small to be worth a second thread is made in turn.
     if (settings.detail < 2 || settings.count < 2) return;
     ahead_ = std::make_unique<Ahead>();
@@ -76,45 +87,7 @@ RockSequence::~RockSequence() {
 }
 
 void RockSequence::make(int index, MadeRock& rock) const {
-    // Rock index in writing order is rock number count - 1 - index, and
-    // starts kVertexCount draws a rock into the run's sequence.
-    rock.number = settings_.count - 1 - index;
-    Lcg generator = skipped(Lcg{settings_.seed.value()}, static_cast<std::uint64_t>(index) * kVertexCount);
-    const RockIdentity identity{settings_.seed.value(), rock.number};
-    if (settings_.style == Style::Classic) {
-        makeDetailedRock(generator, settings_.spike, settings_.scale, levels_, identity, rock.positions);
-    } else {
-        makeStyledRock(generator, settings_.style, settings_.spike, settings_.scale, levels_, identity, rock.positions,
-                       rock.lumps);
-    }
-    const auto levels = static_cast<std::size_t>(needs_.levels);
-    const auto finest = static_cast<std::size_t>(settings_.detail);
-    rock.normals.resize(needs_.shading != Shading::Flat ? levels : 0);
-    for (std::size_t k = 0; k < rock.normals.size(); ++k) {
-        smoothNormals(levels_.levels[finest - k], rock.positions, rock.normals[k]);
-    }
-    rock.split.resize(edges_.size());
-    for (std::size_t k = 0; k < edges_.size(); ++k) {
-        splitNormals(levels_.levels[finest - k], edges_[k], rock.positions, rock.normals[k], rock.split[k]);
-    }
-    if (settings_.origin == Origin::Base) {
-        // Every level moved as the finest: they stay where they were made,
-        // one inside the other. 0.0 - low keeps a zero positive.
-        const Extent extent = extentOf(rock.positions);
-        const Position shift = {0.0 - (extent.low.x + extent.high.x) / 2, 0.0 - (extent.low.y + extent.high.y) / 2,
-                                0.0 - extent.low.z};
-        for (Position& p : rock.positions) p = p + shift;
-    }
-    rock.extents.resize(levels);
-    for (std::size_t k = 0; k < levels; ++k) {
-        const auto count = static_cast<std::size_t>(levels_.levels[finest - k].positionCount);
-        rock.extents[k] = extentOf(std::span(rock.positions).first(count));
-    }
-    if (needs_.hull) {
-        // Its directions from the rock at detail 0, pushed out to every
-        // position of the finest level.
-        rock.hull = collisionHull(rock.positions, std::span(rock.positions).first(kVertexCount));
-    }
+    maker_.make(index, rock);
     if (ahead_ && needs_.finish) needs_.finish(rock);
 }
 

@@ -14,29 +14,13 @@
 
 #include "app/run_settings.h"
 #include "formats/format.h"
-#include "geometry/convex_hull.h"
-#include "geometry/detailed_rock.h"
-#include "geometry/extent.h"
-#include "geometry/normals.h"
-#include "geometry/style.h"
+#include "geometry/rock_recipe.h"
 
 namespace tavimor {
 
-struct MadeRock {
-    // Rock n: count - 1 first, 0 last.
-    int number = 0;
-    // At the finest level; every coarser level's positions come first.
-    std::vector<Position> positions = {};
-    // The normals of each level asked for: [k] for detail - k (the finest
-    // first); none unless asked for.
-    std::vector<std::vector<Position>> normals = {};
-    // For auto shading, the normals of each level split along sharp edges,
-    // [k] as for normals.
-    std::vector<SplitNormals> split = {};
-    // The extent of each level asked for, [k] as for normals.
-    std::vector<Extent> extents = {};
-    // Its convex hull, around its finest level, where asked for.
-    CollisionHull hull = {};
+// A rock as made (geometry's RockGeometry: [k] of each list for detail -
+// k), and what the run made of it.
+struct MadeRock : RockGeometry {
     // What the sequence's user made of the rock right after it (its files:
     // a list for each level in each format), on the same thread. The memory
     // goes on to the next rock.
@@ -44,8 +28,6 @@ struct MadeRock {
     // A file that could not be made, and why; empty where every one was.
     std::string notMade = {};
     std::string_view notMadeWhy = {};
-    // Room a styled rock's making uses, kept for the next rock.
-    std::vector<double> lumps = {};
 };
 
 // What the user of a sequence needs of each rock.
@@ -85,11 +67,8 @@ private:
     void makeNextUntaken(std::unique_lock<std::mutex>& hold) const;
 
     const RunSettings& settings_;
-    const DetailLevels& levels_;
     SequenceNeeds needs_;
-    // How the faces of each level meet, [k] as for normals: where normals
-    // are split.
-    std::vector<LevelEdges> edges_;
+    RockMaker maker_;
     int nextIndex_ = 0;
     MadeRock current_;
     // The thread that makes rocks ahead and what it shares; none where a

@@ -32,11 +32,12 @@ std::vector<std::string> longestFileNames(const RunSettings& settings) {
         for (int k = 0; k <= (settings.lod ? settings.detail : 0); ++k) bases.push_back(levelName(settings, settings.count - 1, k));
     }
     std::vector<std::string> names;
+    const FileChoice choice{.hulls = settings.collision};
     for (const std::string& base : bases) {
         for (const Format* format : settings.formats) {
-            names.push_back(base + std::string(format->extension()));
-            for (const std::string_view suffix : format->companionSuffixes(settings.collision)) {
-                names.push_back(base + std::string(suffix));
+            const FormatFiles files = format->files();
+            for (const FileKind& kind : filesMade(settings.pack ? files.pack : files.rock, choice)) {
+                names.push_back(base + std::string(kind.suffix));
             }
         }
     }

@@ -12,19 +12,16 @@
 #include "formats/format.h"
 #include "geometry/normals.h"
 #include "geometry/rock.h"
+#include "geometry/rock_recipe.h"
 #include "geometry/style.h"
 
 namespace tavimor {
-
-// Where a rock's origin is: its centre (as made), or on the ground under
-// the middle of its box.
-enum class Origin { Centre, Base };
 
 struct RunSettings {
     int count = 1;
     int spike = 5;
     // The family the rocks belong to; classic is the rock as it always was.
-    Style style = Style::Classic;
+    Style style = kClassic;
     // None until the run starts: then the clock's, in seconds.
     std::optional<std::uint32_t> seed = std::nullopt;
     // Rock n is STEM<n>.<ext>, with n padded with zeros to the width of

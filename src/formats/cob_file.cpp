@@ -1,10 +1,12 @@
 #include "formats/cob_file.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <string_view>
 
 #include "formats/fixed_format.h"
+#include "formats/mesh_export.h"
 #include "geometry/topology.h"
 
 namespace tavimor {
@@ -106,44 +108,70 @@ static_assert(textureVerticesHaveSixDecimals());
 static_assert(exactWith(kRockColour.red, kColourDecimals) && exactWith(kRockColour.green, kColourDecimals) &&
               exactWith(kRockColour.blue, kColourDecimals));
 
-// Texture vertices, faces and the closing chunks: the same in every file.
-constexpr void writeTail(TextSink& out) {
+// What follows a rock's vertices: its texture vertices, faces (positions
+// clockwise seen from outside, as the file keeps them, and their corners'
+// texture vertices) and its colour.
+struct CobTail {
+    std::span<const TextureVertex> textures;
+    std::span<const std::array<int, 3>> faces;
+    std::span<const std::array<int, 3>> corners;
+    Colour colour;
+};
+
+// Texture vertices, faces and the closing chunks.
+constexpr void writeTail(TextSink& out, const CobTail& tail) {
     out.put("Texture Vertices ");
-    out.putNumber(kTextureVertexCount);
+    out.putNumber(static_cast<int>(tail.textures.size()));
     out.put("\r\n");
-    for (const TextureVertex& t : kTextureVertices) {
+    for (const TextureVertex& t : tail.textures) {
         out.putDecimals(t.u, 6);
         out.put(' ');
         out.putDecimals(t.v, 6);
         out.put("\r\n");
     }
     out.put("Faces ");
-    out.putNumber(kFaceCount);
+    out.putNumber(static_cast<int>(tail.faces.size()));
     out.put("\r\n");
-    for (const Face& face : kFaces) {
+    for (std::size_t f = 0; f < tail.faces.size(); ++f) {
         out.put("Face verts 3 flags 0 mat 0\r\n");
         // Every corner, the last one too, is followed by a blank.
-        for (const Corner& corner : face) {
+        for (std::size_t k = 0; k < 3; ++k) {
             out.put('<');
-            out.putNumber(corner.vertex);
+            out.putNumber(tail.faces[f][k]);
             out.put(',');
-            out.putNumber(corner.textureVertex);
+            out.putNumber(tail.corners[f][k]);
             out.put("> ");
         }
         out.put("\r\n");
     }
     out.put(kMaterialHead);
-    out.putDecimals(kRockColour.red, kColourDecimals);
+    out.putDecimals(tail.colour.red, kColourDecimals);
     out.put(',');
-    out.putDecimals(kRockColour.green, kColourDecimals);
+    out.putDecimals(tail.colour.green, kColourDecimals);
     out.put(',');
-    out.putDecimals(kRockColour.blue, kColourDecimals);
+    out.putDecimals(tail.colour.blue, kColourDecimals);
     out.put(kEnd);
 }
 
-constexpr std::size_t tailSize() {
+// The base shape's faces as positions and as texture vertices.
+template <bool kPositions>
+constexpr std::array<std::array<int, 3>, kFaceCount> faceCorners() {
+    std::array<std::array<int, 3>, kFaceCount> out{};
+    for (std::size_t f = 0; f < kFaceCount; ++f) {
+        for (std::size_t k = 0; k < 3; ++k) out[f][k] = kPositions ? kFaces[f][k].vertex : kFaces[f][k].textureVertex;
+    }
+    return out;
+}
+constexpr std::array<std::array<int, 3>, kFaceCount> kFacePositions = faceCorners<true>();
+constexpr std::array<std::array<int, 3>, kFaceCount> kFaceTextures = faceCorners<false>();
+
+// The classic rock's tail: the base shape's tables and the classic colour,
+// the same in every file.
+constexpr CobTail kClassicTail = {kTextureVertices, kFacePositions, kFaceTextures, kRockColour};
+
+constexpr std::size_t tailSize(const CobTail& tail) {
     TextSink counter;
-    writeTail(counter);
+    writeTail(counter, tail);
     return counter.size;
 }
 
@@ -151,11 +179,11 @@ template <std::size_t N>
 constexpr std::array<char, N> buildTail() {
     std::array<char, N> text{};
     TextSink sink{text.data()};
-    writeTail(sink);
+    writeTail(sink, kClassicTail);
     return text;
 }
 
-constexpr std::array<char, tailSize()> kTail = buildTail<tailSize()>();
+constexpr std::array<char, tailSize(kClassicTail)> kTail = buildTail<tailSize(kClassicTail)>();
 
 // One vertex line per position, in index order: "x y z".
 void appendVertices(std::string& out, std::span<const Position> positions) {
@@ -172,9 +200,8 @@ void appendVertices(std::string& out, std::span<const Position> positions) {
     }
 }
 
-}  // namespace
-
-std::string cobFile(std::span<const Position> positions, int rockNumber) {
+// The head and vertices of a rock's file.
+std::string headAndVertices(std::span<const Position> positions, int rockNumber) {
     std::string out;
     out.reserve(kCobFileSize + 16);
     out.append(kHeadBeforeNumber);
@@ -182,25 +209,60 @@ std::string cobFile(std::span<const Position> positions, int rockNumber) {
     out.append(number, std::to_chars(number, number + sizeof number, rockNumber).ptr);
     out.append(kHeadAfterNumber);
     appendVertices(out, positions);
+    return out;
+}
+
+// Whether a rock's tail is the classic one, whose text is made once.
+bool isClassic(const CobTail& tail) {
+    const auto sameVertex = [](const TextureVertex& a, const TextureVertex& b) { return a.u == b.u && a.v == b.v; };
+    const Colour& c = tail.colour;
+    return std::ranges::equal(tail.textures, kClassicTail.textures, sameVertex) &&
+           std::ranges::equal(tail.faces, kClassicTail.faces) && std::ranges::equal(tail.corners, kClassicTail.corners) &&
+           c.red == kRockColour.red && c.green == kRockColour.green && c.blue == kRockColour.blue;
+}
+
+}  // namespace
+
+std::string cobFile(std::span<const Position> positions, int rockNumber) {
+    std::string out = headAndVertices(positions, rockNumber);
     out.append(kTail.data(), kTail.size());
     return out;
 }
 
 namespace {
 
+// The one file of a rock.
+constexpr FileKind kCobFiles[] = {{".COB", FileRole::Mesh}};
+
 class CobWriter final : public LevelWriter {
 public:
+    explicit CobWriter(const LevelMesh& level) : level_(level) {}
+
     bool rockFiles(const RockMesh& rock, std::string_view, std::vector<FormatFile>& files) const override {
-        prepareFiles(files, {".COB"});
-        files[0].bytes = cobFile(rock.positions, rock.number);
+        prepareRockFiles(files, kCobFiles, rock);
+        const TextureCoordinates& uv = rock.textures.front();
+        const CobTail tail = {uv.vertices, level_.faces, uv.corners, rock.material->baseColour};
+        if (isClassic(tail)) {
+            files[0].bytes = cobFile(rock.positions, rock.number);
+            return true;
+        }
+        std::string& out = files[0].bytes;
+        out = headAndVertices(rock.positions, rock.number);
+        const std::size_t start = out.size();
+        out.resize(start + tailSize(tail));
+        TextSink sink{out.data() + start};
+        writeTail(sink, tail);
         return true;
     }
+
+private:
+    const LevelMesh& level_;
 };
 
 class CobFormat final : public Format {
 public:
     std::string_view name() const override { return "cob"; }
-    std::string_view extension() const override { return ".COB"; }
+    FormatFiles files() const override { return {kCobFiles, {}}; }
     FormatRefusals refusals() const override {
         return {.detail = "a COB file holds detail 0 only",
                 .normals = "a COB file has no normals",
@@ -208,7 +270,9 @@ public:
                 .collision = "a COB file holds no collision shape",
                 .style = "a COB file holds classic rocks only"};
     }
-    std::unique_ptr<LevelWriter> writerFor(const LevelMesh&, const WriterSettings&) const override { return std::make_unique<CobWriter>(); }
+    std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings&) const override {
+        return std::make_unique<CobWriter>(level);
+    }
 };
 
 }  // namespace

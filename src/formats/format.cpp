@@ -7,6 +7,25 @@
 
 namespace tavimor {
 
+std::vector<FileKind> filesMade(std::span<const FileKind> kinds, FileChoice choice) {
+    std::vector<FileKind> made;
+    for (const FileKind& kind : kinds) {
+        const bool wanted = kind.need == FileNeed::Always || (kind.need == FileNeed::Hulls && choice.hulls) ||
+                            (kind.need == FileNeed::Textures && choice.textures);
+        if (wanted) made.push_back(kind);
+    }
+    return made;
+}
+
+void prepareFiles(std::vector<FormatFile>& files, std::span<const FileKind> kinds) {
+    files.resize(kinds.size());
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        files[i].suffix = kinds[i].suffix;
+        files[i].role = kinds[i].role;
+        files[i].bytes.clear();
+    }
+}
+
 std::span<const Format* const> allFormats() {
     static const Format* const formats[] = {&cobFormat(), &objFormat(), &glbFormat(), &stlFormat(), &plyFormat()};
     return formats;

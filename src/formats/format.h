@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <span>
@@ -17,19 +16,26 @@
 
 #include "geometry/convex_hull.h"
 #include "geometry/extent.h"
+#include "geometry/material.h"
 #include "geometry/normals.h"
 #include "geometry/rock.h"
+#include "geometry/split_normals.h"
 #include "geometry/subdivision.h"
+#include "geometry/textured_vertices.h"
 
 namespace tavimor {
 
 // One rock as a format writes it: the rock's positions (Z-up, the level's
 // count of them at least), and one normal per position for smooth shading
 // (none: flat), or for auto shading its split normals (and normals all of
-// theirs).
+// theirs); its texture coordinates and its material.
 struct RockMesh {
     std::span<const Position> positions = {};
     std::span<const Position> normals = {};
+    // Its sets of texture coordinates, the first first; a format that
+    // holds one set takes the first.
+    std::span<const TextureCoordinates> textures = {};
+    const Material* material = nullptr;
     // The object's name in the file, and the rock's number.
     std::string name = {};
     int number = 0;
@@ -50,42 +56,75 @@ struct RockMesh {
 // shape that only collides ("_hull" keeps the body from taking the rock's
 // name), and Unreal's prefix for a convex collision mesh of the object of
 // exactly that name.
-inline std::string godotHullName(std::string_view rock) { return std::string(rock) + "_hull-convcolonly"; }
+inline constexpr std::string_view kGodotHullSuffix = "_hull-convcolonly";
+inline std::string godotHullName(std::string_view rock) { return std::string(rock) + std::string(kGodotHullSuffix); }
 inline std::string unrealHullName(std::string_view rock) { return "UCX_" + std::string(rock) + "_00"; }
-// How a file of hulls of its own is named after its rock's (or pack's).
-inline constexpr std::string_view kHullFileSuffix = "_hull";
+
+// What a file of a format holds.
+enum class FileRole { Mesh, MaterialLibrary, Image, Hull };
+// What a file is made for: every rock, or only where the run makes
+// collision hulls, or textures.
+enum class FileNeed { Always, Hulls, Textures };
+
+// One of the files a format makes: how its name goes on after the rock's
+// (or the pack's) base name, and what it holds.
+struct FileKind {
+    std::string_view suffix;
+    FileRole role;
+    FileNeed need = FileNeed::Always;
+};
+
+// Every file a format makes, described once: what one rock makes, its own
+// file first, and what a packed file of many rocks makes, in the order
+// they are written. A pack's mesh and hull files are written a rock at a
+// time; a file of any other role is written whole after them. The checks
+// of names made before anything is written, the writers and the progress
+// of a run all read this.
+struct FormatFiles {
+    std::span<const FileKind> rock;
+    std::span<const FileKind> pack;
+};
+
+// What a run's files come with.
+struct FileChoice {
+    bool hulls = false;
+    bool textures = false;
+};
+
+// The kinds of files made for that choice, in order.
+std::vector<FileKind> filesMade(std::span<const FileKind> kinds, FileChoice choice);
+
+// Whether a packed file of that kind is written a rock at a time.
+constexpr bool writtenByPieces(const FileKind& kind) { return kind.role == FileRole::Mesh || kind.role == FileRole::Hull; }
 
 // A file a format makes: how its name goes on after the rock's (or the
 // pack's) base name, and its bytes.
 struct FormatFile {
     std::string suffix;
     std::string bytes;
+    FileRole role = FileRole::Mesh;
 };
 
-// files made to hold count files, each with its suffix and no bytes, the
-// room of the bytes there before kept: where a writer puts a rock's files.
-inline void prepareFiles(std::vector<FormatFile>& files, std::initializer_list<std::string_view> suffixes) {
-    files.resize(suffixes.size());
-    std::size_t i = 0;
-    for (const std::string_view suffix : suffixes) {
-        files[i].suffix = suffix;
-        files[i++].bytes.clear();
-    }
-}
+// Sets files up to hold the files of kinds: each with its suffix and no
+// bytes, the room of the bytes there before kept. A writer puts a rock's
+// files there.
+void prepareFiles(std::vector<FormatFile>& files, std::span<const FileKind> kinds);
 
 // What a packed file's head needs to know of a rock: its name, extent and
 // place, and, with collision hulls, the hull's size and extent.
 struct PackedRock {
     std::string name;
-    Extent extent;
-    Position offset;
+    Extent extent = {};
+    Position offset = {0, 0, 0};
     int hullVertices = 0;
     int hullTriangles = 0;
     Extent hullExtent = {};
-    // With auto shading, the normals beyond one per position, and the
-    // pairs of a texture vertex and such a normal (SplitNormals).
+    // With auto shading, the normals beyond one per position.
     std::uint64_t splitNormals = 0;
-    std::uint64_t texturedExtras = 0;
+    // Its vertices where each keeps one texture coordinate and one normal:
+    // one per texture vertex in use (baseVerticesOf), and with split
+    // normals the extras (splitVerticesOf).
+    std::uint64_t texturedVertices = 0;
 };
 struct PackContents {
     // The file's base name, without its ending: the stem.
@@ -95,6 +134,8 @@ struct PackContents {
     std::function<PackedRock(std::uint64_t index)> rock;
     // Whether every rock comes with its collision hull.
     bool hulls = false;
+    // The rocks' material.
+    const Material* material = nullptr;
 };
 
 // Receives a file's bytes a piece at a time.
@@ -115,8 +156,12 @@ public:
     virtual bool writeHead(const ByteSink& put) = 0;
     // The next rock's piece of a pass, placed at its offset.
     virtual void appendPiece(std::string& out, int pass, const RockMesh& rock) = 0;
-    // Files that go beside the packed file, once it is written.
-    virtual std::vector<FormatFile> companions() const { return {}; }
+    // The bytes of a file of the pack written whole once the pieces are
+    // (one not writtenByPieces), from what the pieces showed.
+    virtual std::string wholeFile(const FileKind& kind) const {
+        (void)kind;
+        return {};
+    }
 };
 
 // A format's writer for one detail level of a run: what every rock of the
@@ -131,20 +176,14 @@ public:
     // when the format cannot hold the rock.
     virtual bool rockFiles(const RockMesh& rock, std::string_view base, std::vector<FormatFile>& files) const = 0;
 
-    // How the packed files of the format end after the stem: its own, and,
-    // where it keeps collision hulls in a file of their own, that one. None
-    // for a format that holds one rock a file.
-    virtual std::vector<std::string_view> packSuffixes(bool hulls) const {
-        (void)hulls;
-        return {};
-    }
     // Whether a packed file's head lists every rock (PackContents::rock).
     virtual bool headListsRocks(bool hulls) const {
         (void)hulls;
         return false;
     }
-    // A writer of packed file number file (as packSuffixes lists them).
-    virtual std::unique_ptr<PackWriter> packWriter(const PackContents& pack, std::size_t file) const {
+    // A writer of the packed file of that kind (one of the format's pack
+    // files, written by pieces).
+    virtual std::unique_ptr<PackWriter> packWriter(const PackContents& pack, const FileKind& file) const {
         (void)pack;
         (void)file;
         return nullptr;
@@ -156,8 +195,6 @@ struct WriterSettings {
     // Smooth: every rock comes with a normal per position; auto: with its
     // split normals.
     Shading shading = Shading::Flat;
-    // The rocks' colour, for the material.
-    Colour colour = kRockColour;
 };
 
 // Why a format does not take a feature; empty where it does.
@@ -181,15 +218,9 @@ public:
     virtual ~Format() = default;
     // As the command line names it.
     virtual std::string_view name() const = 0;
+    virtual FormatFiles files() const = 0;
     // The ending of a rock's own file, with its point.
-    virtual std::string_view extension() const = 0;
-    // How the names of the files beside it end (".mtl"; "_hull.stl" with
-    // collision hulls), for the checks of names made before anything is
-    // written.
-    virtual std::vector<std::string_view> companionSuffixes(bool hulls) const {
-        (void)hulls;
-        return {};
-    }
+    std::string_view extension() const { return files().rock.front().suffix; }
     virtual FormatRefusals refusals() const { return {}; }
     virtual PackLimit packLimit(const LevelCounts& counts, Shading shading, bool hulls) const {
         (void)counts;

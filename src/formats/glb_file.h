@@ -8,8 +8,7 @@
 // The JSON is written here, straight, a rock at a time, so that a file of
 // many rocks never has to be held whole. Its writer is glbFormat().
 
-#include <optional>
-#include <string>
+#include <cstddef>
 
 #include "formats/format.h"
 
@@ -17,7 +16,12 @@ namespace tavimor {
 
 const Format& glbFormat();
 
-// A file of one rock at a level; none past glTF's 4 GiB.
-std::optional<std::string> glbFile(const LevelMesh& level, const RockMesh& rock);
+// A number as the JSON spells it: the shortest digits that read back as the
+// same double (std::to_chars: the nearest such, ties to even), laid out as
+// the files have always had them: a whole number with ".0" ("2.0"), plain
+// decimals from 1e-4 up to below 1e15, otherwise an exponent of at least
+// two digits with its sign ("1.5e+20", "2e-07"); "0.0" and "-0.0" for
+// zeros. Writes at most 32 characters to out and returns how many.
+std::size_t spellJsonNumber(double v, char* out);
 
 }  // namespace tavimor

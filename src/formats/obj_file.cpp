@@ -64,9 +64,9 @@ void appendVectorLines(std::string& out, std::string_view key, std::span<const P
     }
 }
 
-void appendTextureLines(std::string& out, const LevelMesh& level) {
+void appendTextureLines(std::string& out, const TextureCoordinates& textures) {
     LineWriter put(out);
-    for (const TextureVertex& t : level.textureVertices) {
+    for (const TextureVertex& t : textures.vertices) {
         put.line();
         put.text("vt ");
         put.number(stored(t.u));
@@ -86,12 +86,12 @@ struct ObjStart {
 
 // The faces, counter-clockwise seen from outside: "f v/vt" or, smooth,
 // "f v/vt/vn", the normal the position's own or, split, the corner's.
-void appendFaceLines(std::string& out, const LevelMesh& level, bool smooth, const ObjStart& start,
-                     const SplitNormals* split = nullptr) {
+void appendFaceLines(std::string& out, const LevelMesh& level, const TextureCoordinates& uv, bool smooth,
+                     const ObjStart& start, const SplitNormals* split = nullptr) {
     LineWriter put(out);
     for (std::size_t f = 0; f < level.faces.size(); ++f) {
         const auto corners = outwardCorners(level.faces[f]);
-        const auto textures = outwardCorners(level.faceTextures[f]);
+        const auto textures = outwardCorners(uv.corners[f]);
         const auto normals = split != nullptr ? outwardCorners(split->corners[f]) : corners;
         put.line();
         put.character('f');
@@ -118,42 +118,56 @@ std::string objHead(std::string_view materialFile) {
     return out;
 }
 
-// What every rock of a level writes the same: its texture vertices, and
-// the faces of a file of one rock.
+// The lines of the texture coordinates the level's rocks share, and the
+// faces of a file of one such rock, made once a level: the text a rock
+// with these coordinates would make itself.
 struct LevelText {
-    std::string textures;
+    TextureCoordinates textures;
+    std::string textureLines;
+    // With a normal at every corner, or without.
+    bool smooth;
     std::string faces;
 };
 
 LevelText levelText(const LevelMesh& level, bool smooth) {
-    LevelText text;
-    appendTextureLines(text.textures, level);
-    appendFaceLines(text.faces, level, smooth, ObjStart{});
+    LevelText text{levelTextures(level), {}, smooth, {}};
+    appendTextureLines(text.textureLines, text.textures);
+    appendFaceLines(text.faces, level, text.textures, smooth, ObjStart{});
     return text;
 }
 
 // One object: "o NAME", its positions (moved by its offset), texture
 // vertices, normals where smooth, then its faces, all with the material
-// "rock"; faces given where they are the level's own.
-void appendObject(std::string& out, const LevelMesh& level, const RockMesh& rock, const std::string& textures,
-                  const ObjStart& start, const std::string* faces) {
+// "rock". The level's text is taken where the rock's texture coordinates
+// are the level's; its faces, too, in a file of its own (start at 1) and
+// without split normals.
+void appendObject(std::string& out, const LevelMesh& level, const RockMesh& rock, const LevelText& shared,
+                  const ObjStart& start) {
     const bool smooth = !rock.normals.empty();
+    const TextureCoordinates& uv = rock.textures.front();
+    const bool levelOwn = uv.sameAs(shared.textures);
+    const bool levelFaces = levelOwn && rock.split == nullptr && start.position == 1 && start.texture == 1 &&
+                            start.normal == 1 && smooth == shared.smooth;
     // Room for the lines as long as they get (about 40 characters a vector),
     // so that a finely detailed rock's text is never copied to grow.
     out.reserve(out.size() + 64 + rock.name.size() + 40 * (static_cast<std::size_t>(level.positionCount) + rock.normals.size()) +
-                textures.size() + (faces != nullptr ? faces->size() : 0));
+                shared.textureLines.size() + shared.faces.size());
     out.append("o ");
     out.append(rock.name);
     out.push_back('\n');
     appendVectorLines(out, "v", rock.positions.first(static_cast<std::size_t>(level.positionCount)), rock.offset);
-    out.append(textures);
+    if (levelOwn) {
+        out.append(shared.textureLines);
+    } else {
+        appendTextureLines(out, uv);
+    }
     appendVectorLines(out, "vn", rock.normals, {0, 0, 0});
     // Blender's importer shades a face smooth only inside a smoothing group.
     out.append(smooth ? "usemtl rock\ns 1\n" : "usemtl rock\n");
-    if (faces != nullptr && rock.split == nullptr) {
-        out.append(*faces);
+    if (levelFaces) {
+        out.append(shared.faces);
     } else {
-        appendFaceLines(out, level, smooth, start, rock.split);
+        appendFaceLines(out, level, uv, smooth, start, rock.split);
     }
 }
 
@@ -179,16 +193,9 @@ void appendHullObject(std::string& out, const RockMesh& rock, long long firstPos
     }
 }
 
-}  // namespace
-
-std::string objFile(const LevelMesh& level, const RockMesh& rock, std::string_view materialFile) {
-    const LevelText text = levelText(level, !rock.normals.empty());
-    std::string out = objHead(materialFile);
-    appendObject(out, level, rock, text.textures, ObjStart{}, &text.faces);
-    return out;
-}
-
-std::string mtlFile(const Colour& colour) {
+// The material library: the rocks' colour as the diffuse colour.
+std::string mtlFile(const Material& material) {
+    const Colour& colour = material.baseColour;
     std::string out = "# material made by tavimor\nnewmtl rock\nKa 0 0 0\n";
     out.append("Kd");
     for (const double channel : {colour.red, colour.green, colour.blue}) {
@@ -202,24 +209,26 @@ std::string mtlFile(const Colour& colour) {
     return out;
 }
 
-namespace {
+// A rock's objects in its own file, its material library beside it;
+// packed, the same two for all of them.
+constexpr FileKind kObjFiles[] = {{".obj", FileRole::Mesh}, {".mtl", FileRole::MaterialLibrary}};
 
 class ObjWriter final : public LevelWriter {
 public:
     ObjWriter(const LevelMesh& level, const WriterSettings& settings)
-        : level_(level), text_(levelText(level, settings.shading == Shading::Smooth)), material_(mtlFile(settings.colour)) {}
+        : level_(level), text_(levelText(level, settings.shading == Shading::Smooth)) {}
 
     bool rockFiles(const RockMesh& rock, std::string_view base, std::vector<FormatFile>& files) const override {
-        prepareFiles(files, {".obj", ".mtl"});
-        files[0].bytes.append(objHead(std::string(base) + ".mtl"));
-        appendObject(files[0].bytes, level_, rock, text_.textures, ObjStart{}, &text_.faces);
-        if (rock.hull != nullptr) appendHullObject(files[0].bytes, rock, 1 + level_.positionCount);
-        files[1].bytes = material_;
+        prepareRockFiles(files, kObjFiles, rock);
+        std::string& obj = fileWith(files, FileRole::Mesh)->bytes;
+        obj.append(objHead(std::string(base) + ".mtl"));
+        appendObject(obj, level_, rock, text_, ObjStart{});
+        if (rock.hull != nullptr) appendHullObject(obj, rock, 1 + level_.positionCount);
+        fileWith(files, FileRole::MaterialLibrary)->bytes = mtlFile(*rock.material);
         return true;
     }
-    std::vector<std::string_view> packSuffixes(bool) const override { return {".obj"}; }
-    std::unique_ptr<PackWriter> packWriter(const PackContents& pack, std::size_t) const override {
-        return std::make_unique<Pack>(*this, pack.base);
+    std::unique_ptr<PackWriter> packWriter(const PackContents& pack, const FileKind&) const override {
+        return std::make_unique<Pack>(*this, pack);
     }
 
 private:
@@ -228,41 +237,39 @@ private:
     // start is known only as the rocks go by.
     class Pack final : public PackWriter {
     public:
-        Pack(const ObjWriter& writer, std::string base) : writer_(writer), base_(std::move(base)) {}
+        Pack(const ObjWriter& writer, const PackContents& pack) : writer_(writer), pack_(pack) {}
         bool writeHead(const ByteSink& put) override {
-            put(objHead(base_ + ".mtl"));
+            put(objHead(pack_.base + ".mtl"));
             return true;
         }
         void appendPiece(std::string& out, int, const RockMesh& rock) override {
             const LevelMesh& level = writer_.level_;
             const auto positions = static_cast<long long>(level.positionCount);
-            appendObject(out, level, rock, writer_.text_.textures, start_, nullptr);
+            appendObject(out, level, rock, writer_.text_, start_);
             start_.position += positions;
-            start_.texture += static_cast<long long>(level.textureVertices.size());
+            start_.texture += static_cast<long long>(rock.textures.front().vertices.size());
             start_.normal += static_cast<long long>(rock.normals.size());
             if (rock.hull != nullptr) {
                 appendHullObject(out, rock, start_.position);
                 start_.position += static_cast<long long>(rock.hull->vertices.size());
             }
         }
-        std::vector<FormatFile> companions() const override { return {{".mtl", writer_.material_}}; }
+        std::string wholeFile(const FileKind&) const override { return mtlFile(*pack_.material); }
 
     private:
         const ObjWriter& writer_;
-        std::string base_;
+        PackContents pack_;
         ObjStart start_;
     };
 
     const LevelMesh& level_;
     const LevelText text_;
-    const std::string material_;
 };
 
 class ObjFormat final : public Format {
 public:
     std::string_view name() const override { return "obj"; }
-    std::string_view extension() const override { return ".obj"; }
-    std::vector<std::string_view> companionSuffixes(bool) const override { return {".mtl"}; }
+    FormatFiles files() const override { return {kObjFiles, kObjFiles}; }
     std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings& settings) const override {
         return std::make_unique<ObjWriter>(level, settings);
     }

@@ -7,19 +7,10 @@
 // material "rock". Auto shading lists each split normal once and its
 // corners name theirs. Its writer is objFormat().
 
-#include <string>
-#include <string_view>
-
 #include "formats/format.h"
 
 namespace tavimor {
 
 const Format& objFormat();
-
-// A file of one rock at a level, whose material library is materialFile.
-std::string objFile(const LevelMesh& level, const RockMesh& rock, std::string_view materialFile);
-
-// The material library: the rocks' colour as the diffuse colour.
-std::string mtlFile(const Colour& colour = kRockColour);
 
 }  // namespace tavimor

@@ -20,12 +20,19 @@ static_assert(bytesOf(kRockColour).red == 210 && bytesOf(kRockColour).green == 1
 // take as part of it.
 constexpr bool startsSafely(const ColourBytes& colour) { return colour.red != '\n' && colour.red != '\r'; }
 constexpr bool everyStyleStartsSafely() {
-    for (const StyleName& style : kStyleNames) {
-        if (!startsSafely(bytesOf(colourOf(style.style)))) return false;
+    for (const StyleKind& style : kStyles) {
+        if (!startsSafely(bytesOf(style.material.baseColour))) return false;
     }
     return true;
 }
 static_assert(everyStyleStartsSafely());
+
+// The colour of a rock's vertices: its material's.
+ColourBytes colourOf(const RockMesh& rock) { return bytesOf(rock.material->baseColour); }
+
+// A rock's vertices and faces in its own file, its hull's in one beside
+// it; packed, the same two for all of them.
+constexpr FileKind kPlyFiles[] = {{".ply", FileRole::Mesh}, {"_hull.ply", FileRole::Hull, FileNeed::Hulls}};
 
 // Corners are stored as signed 32-bit numbers.
 constexpr std::uint64_t kMostVertices = 2147483647u;
@@ -114,11 +121,10 @@ void appendHullFaces(std::string& out, const CollisionHull& hull, std::uint32_t 
     }
 }
 
-// What a PLY writer of a run knows: its level, shading and colour.
+// What a PLY writer of a run knows: its level and shading.
 struct PlyLevel {
     const LevelMesh& level;
     Shading shading;
-    ColourBytes colour;
 };
 
 // A packed file: every vertex before any face, so two passes over the
@@ -132,7 +138,7 @@ public:
     // hull's are its own.
     bool passUsesRocks(int pass) const override { return pass == 0 || hulls_ || level_.shading == Shading::Auto; }
     bool writeHead(const ByteSink& put) override {
-        const std::string title = pack_.base + (hulls_ ? std::string(kHullFileSuffix) : "") + ", " +
+        const std::string title = pack_.base + (hulls_ ? std::string(kHullName) : "") + ", " +
                                   std::to_string(pack_.rocks) + " rocks";
         const LevelMesh& level = level_.level;
         if (!hulls_) {
@@ -160,7 +166,7 @@ public:
         }
         if (hulls_) {
             if (pass == 0) {
-                appendHullVertices(out, *rock.hull, rock.offset, level_.colour);
+                appendHullVertices(out, *rock.hull, rock.offset, colourOf(rock));
             } else {
                 appendHullFaces(out, *rock.hull, firstVertex_);
             }
@@ -168,7 +174,7 @@ public:
             return;
         }
         if (pass == 0) {
-            appendVertices(out, level_.level, rock, level_.colour);
+            appendVertices(out, level_.level, rock, colourOf(rock));
         } else {
             appendFaces(out, level_.level, rock.split, firstVertex_);
         }
@@ -185,30 +191,22 @@ private:
 
 class PlyWriter final : public LevelWriter {
 public:
-    PlyWriter(const LevelMesh& level, const WriterSettings& settings)
-        : level_{level, settings.shading, bytesOf(settings.colour)} {}
+    PlyWriter(const LevelMesh& level, const WriterSettings& settings) : level_{level, settings.shading} {}
 
     bool rockFiles(const RockMesh& rock, std::string_view, std::vector<FormatFile>& files) const override {
-        if (rock.hull == nullptr) {
-            prepareFiles(files, {".ply"});
-        } else {
-            // The hull in a file of its own beside the rock's.
-            prepareFiles(files, {".ply", "_hull.ply"});
-            files[1].bytes.append(plyHead(rock.name + std::string(kHullFileSuffix), rock.hull->vertices.size(),
-                                          rock.hull->triangles.size(), false));
-            appendHullVertices(files[1].bytes, *rock.hull, rock.offset, level_.colour);
-            appendHullFaces(files[1].bytes, *rock.hull, 0);
+        prepareRockFiles(files, kPlyFiles, rock);
+        appendFile(fileWith(files, FileRole::Mesh)->bytes, level_.level, rock, colourOf(rock));
+        if (FormatFile* hull = fileWith(files, FileRole::Hull)) {
+            hull->bytes.append(plyHead(rock.name + std::string(kHullName), rock.hull->vertices.size(),
+                                       rock.hull->triangles.size(), false));
+            appendHullVertices(hull->bytes, *rock.hull, rock.offset, colourOf(rock));
+            appendHullFaces(hull->bytes, *rock.hull, 0);
         }
-        appendFile(files[0].bytes, level_.level, rock, level_.colour);
         return true;
     }
-    std::vector<std::string_view> packSuffixes(bool hulls) const override {
-        if (hulls) return {".ply", "_hull.ply"};
-        return {".ply"};
-    }
     bool headListsRocks(bool hulls) const override { return hulls || level_.shading == Shading::Auto; }
-    std::unique_ptr<PackWriter> packWriter(const PackContents& pack, std::size_t file) const override {
-        return std::make_unique<PlyPack>(level_, pack, file == 1);
+    std::unique_ptr<PackWriter> packWriter(const PackContents& pack, const FileKind& file) const override {
+        return std::make_unique<PlyPack>(level_, pack, file.role == FileRole::Hull);
     }
 
 private:
@@ -218,11 +216,7 @@ private:
 class PlyFormat final : public Format {
 public:
     std::string_view name() const override { return "ply"; }
-    std::string_view extension() const override { return ".ply"; }
-    std::vector<std::string_view> companionSuffixes(bool hulls) const override {
-        if (hulls) return {"_hull.ply"};
-        return {};
-    }
+    FormatFiles files() const override { return {kPlyFiles, kPlyFiles}; }
     PackLimit packLimit(const LevelCounts& counts, Shading, bool) const override {
         // A hull has fewer vertices than any rock: the rocks' file is the
         // one whose corners can pass the limit. Split normals add vertices
@@ -240,12 +234,6 @@ public:
 const Format& plyFormat() {
     static const PlyFormat format;
     return format;
-}
-
-std::string plyFile(const LevelMesh& level, const RockMesh& rock) {
-    std::string out;
-    appendFile(out, level, rock, bytesOf(kRockColour));
-    return out;
 }
 
 }  // namespace tavimor

@@ -8,15 +8,10 @@
 // and it refuses faces before vertices or any element before them. Readers
 // find properties by name, and show the colour. Its writer is plyFormat().
 
-#include <string>
-
 #include "formats/format.h"
 
 namespace tavimor {
 
 const Format& plyFormat();
-
-// A file of one rock at a level.
-std::string plyFile(const LevelMesh& level, const RockMesh& rock);
 
 }  // namespace tavimor

@@ -8,6 +8,10 @@
 namespace tavimor {
 namespace {
 
+// A rock's facets in its own file, its hull's in one beside it; packed, the
+// same two for all of them.
+constexpr FileKind kStlFiles[] = {{".stl", FileRole::Mesh}, {"_hull.stl", FileRole::Hull, FileNeed::Hulls}};
+
 std::string stlHead(std::string_view title, std::uint32_t facets) {
     // An 80-byte header that must not start with "solid": readers take such
     // a file for the text form of STL.
@@ -67,7 +71,7 @@ public:
             facets = 0;
             for (std::uint64_t i = 0; i < pack_.rocks; ++i) facets += static_cast<std::uint64_t>(pack_.rock(i).hullTriangles);
         }
-        put(stlHead(pack_.base + (hulls_ ? std::string(kHullFileSuffix) : "") + ", " + std::to_string(pack_.rocks) +
+        put(stlHead(pack_.base + (hulls_ ? std::string(kHullName) : "") + ", " + std::to_string(pack_.rocks) +
                         " rocks",
                     static_cast<std::uint32_t>(facets)));
         return true;
@@ -91,25 +95,18 @@ public:
     explicit StlWriter(const LevelMesh& level) : level_(level) {}
 
     bool rockFiles(const RockMesh& rock, std::string_view, std::vector<FormatFile>& files) const override {
-        if (rock.hull == nullptr) {
-            prepareFiles(files, {".stl"});
-        } else {
-            // The hull in a file of its own beside the rock's.
-            prepareFiles(files, {".stl", "_hull.stl"});
-            files[1].bytes.append(stlHead(rock.name + std::string(kHullFileSuffix),
-                                          static_cast<std::uint32_t>(rock.hull->triangles.size())));
-            appendHullFacets(files[1].bytes, *rock.hull, rock.offset);
+        prepareRockFiles(files, kStlFiles, rock);
+        appendFile(fileWith(files, FileRole::Mesh)->bytes, level_, rock);
+        if (FormatFile* hull = fileWith(files, FileRole::Hull)) {
+            hull->bytes.append(
+                stlHead(rock.name + std::string(kHullName), static_cast<std::uint32_t>(rock.hull->triangles.size())));
+            appendHullFacets(hull->bytes, *rock.hull, rock.offset);
         }
-        appendFile(files[0].bytes, level_, rock);
         return true;
     }
-    std::vector<std::string_view> packSuffixes(bool hulls) const override {
-        if (hulls) return {".stl", "_hull.stl"};
-        return {".stl"};
-    }
     bool headListsRocks(bool hulls) const override { return hulls; }
-    std::unique_ptr<PackWriter> packWriter(const PackContents& pack, std::size_t file) const override {
-        return std::make_unique<StlPack>(level_, pack, file == 1);
+    std::unique_ptr<PackWriter> packWriter(const PackContents& pack, const FileKind& file) const override {
+        return std::make_unique<StlPack>(level_, pack, file.role == FileRole::Hull);
     }
 
 private:
@@ -119,11 +116,7 @@ private:
 class StlFormat final : public Format {
 public:
     std::string_view name() const override { return "stl"; }
-    std::string_view extension() const override { return ".stl"; }
-    std::vector<std::string_view> companionSuffixes(bool hulls) const override {
-        if (hulls) return {"_hull.stl"};
-        return {};
-    }
+    FormatFiles files() const override { return {kStlFiles, kStlFiles}; }
     PackLimit packLimit(const LevelCounts& counts, Shading, bool) const override {
         // A hull has fewer facets than any rock: the rocks' file is the one
         // that can grow too large.
@@ -139,12 +132,6 @@ public:
 const Format& stlFormat() {
     static const StlFormat format;
     return format;
-}
-
-std::string stlFile(const LevelMesh& level, const RockMesh& rock) {
-    std::string out;
-    appendFile(out, level, rock);
-    return out;
 }
 
 }  // namespace tavimor

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <unordered_map>
 
+#include "geometry/extent.h"
 #include "geometry/vector_clones.h"
 
 namespace tavimor {
@@ -27,10 +29,11 @@ class Quickhull {
 public:
     Quickhull(std::span<const Position> points, double tolerance) : points_(points), tolerance_(tolerance) {}
 
-    // False when the points span no volume.
-    bool run() {
+    enum class Outcome { Hull, NoVolume, Broken };
+
+    Outcome run() {
         std::array<int, 4> start{};
-        if (!startingSimplex(start)) return false;
+        if (!startingSimplex(start)) return Outcome::NoVolume;
         const Position centre = (points_[idx(start[0])] + points_[idx(start[1])] + points_[idx(start[2])] +
                                  points_[idx(start[3])]) *
                                 0.25;
@@ -55,9 +58,9 @@ public:
             const int face = work_.front();
             work_.pop_front();
             if (!faces_[idx(face)].alive || faces_[idx(face)].outside.empty()) continue;
-            grow(face);
+            if (!grow(face)) return Outcome::Broken;
         }
-        return true;
+        return closed() ? Outcome::Hull : Outcome::Broken;
     }
 
     std::vector<std::array<int, 3>> triangles() const {
@@ -152,9 +155,35 @@ private:
         }
     }
 
+    // Whether the live faces make one closed surface: each edge of each in
+    // one face only, and its twin in another. Rounding can leave two faces
+    // on one edge and none on its twin.
+    bool closed() const {
+        for (int f = 0; f < static_cast<int>(faces_.size()); ++f) {
+            const HullFace& face = faces_[idx(f)];
+            if (!face.alive) continue;
+            for (int k = 0; k < 3; ++k) {
+                const int from = face.corners[idx(k)], to = face.corners[idx((k + 1) % 3)];
+                const int twin = across(to, from);
+                if (across(from, to) != f || twin < 0 || !faces_[idx(twin)].alive) return false;
+            }
+        }
+        return true;
+    }
+
+    // The face across the edge from one corner to another; -1 where no live
+    // face has that edge, which only rounding can bring about (a point
+    // counted on one face and off its neighbour, so that the faces it sees
+    // leave no closed horizon).
+    int across(int from, int to) const {
+        const auto it = edges_.find(edgeKey(from, to));
+        return it == edges_.end() ? -1 : it->second;
+    }
+
     // Adds the farthest point outside face: the faces it sees go, and new
-    // faces join it to the edges of the hole they leave.
-    void grow(int face) {
+    // faces join it to the edges of the hole they leave. False where the
+    // faces it sees do not join up.
+    bool grow(int face) {
         const std::vector<int>& outside = faces_[idx(face)].outside;
         const int eye = *std::max_element(outside.begin(), outside.end(), [&](int p, int q) {
             return distance(faces_[idx(face)], p) < distance(faces_[idx(face)], q);
@@ -166,10 +195,11 @@ private:
         for (std::size_t i = 0; i < visible.size(); ++i) {
             const auto& v = faces_[idx(visible[i])].corners;
             for (int k = 0; k < 3; ++k) {
-                const int across = edges_.at(edgeKey(v[idx((k + 1) % 3)], v[idx(k)]));
-                if (seen[idx(across)] == 0 && distance(faces_[idx(across)], eye) > tolerance_) {
-                    seen[idx(across)] = 1;
-                    visible.push_back(across);
+                const int next = across(v[idx((k + 1) % 3)], v[idx(k)]);
+                if (next < 0) return false;
+                if (seen[idx(next)] == 0 && distance(faces_[idx(next)], eye) > tolerance_) {
+                    seen[idx(next)] = 1;
+                    visible.push_back(next);
                 }
             }
         }
@@ -178,8 +208,9 @@ private:
         for (const int f : visible) {
             const auto& v = faces_[idx(f)].corners;
             for (int k = 0; k < 3; ++k) {
-                const int across = edges_.at(edgeKey(v[idx((k + 1) % 3)], v[idx(k)]));
-                if (seen[idx(across)] == 0) horizon.push_back({v[idx(k)], v[idx((k + 1) % 3)]});
+                const int next = across(v[idx((k + 1) % 3)], v[idx(k)]);
+                if (next < 0) return false;
+                if (seen[idx(next)] == 0) horizon.push_back({v[idx(k)], v[idx((k + 1) % 3)]});
             }
             for (const int p : faces_[idx(f)].outside) {
                 if (p != eye) orphans.push_back(p);
@@ -198,6 +229,7 @@ private:
         const int first = static_cast<int>(faces_.size());
         for (const auto& [a, b] : horizon) addFace(a, b, eye);
         assign(orphans, first);
+        return true;
     }
 
     std::span<const Position> points_;
@@ -210,32 +242,23 @@ private:
 
 }  // namespace
 
-std::vector<std::array<int, 3>> convexHull(std::span<const Position> points) {
-    if (points.size() < 4) return {};
+std::optional<std::vector<std::array<int, 3>>> convexHull(std::span<const Position> points, double tolerance) {
+    if (points.size() < 4) return std::vector<std::array<int, 3>>{};
     // Worked out on the points stretched to fill a unit box: a stretch
     // keeps which points make the hull and how its faces join, and a rock
     // a thousand times longer than it is thick then has faces as well
     // shaped as a round one.
-    Position low = points[0], high = points[0];
-    for (const Position& p : points) {
-        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
-        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
-    }
-    const Position size = high - low;
-    if (!(size.x > 0 && size.y > 0 && size.z > 0)) return {};
+    const Stretch stretch = stretchOf(extentOf(points));
+    if (!stretch.spansVolume()) return std::vector<std::array<int, 3>>{};
     std::vector<Position> unit(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        const Position p = points[i] - low;
-        unit[i] = {p.x / size.x, p.y / size.y, p.z / size.z};
+    for (std::size_t i = 0; i < points.size(); ++i) unit[i] = stretch.in(points[i]);
+    Quickhull hull(unit, tolerance);
+    switch (hull.run()) {
+        case Quickhull::Outcome::Hull: return hull.triangles();
+        case Quickhull::Outcome::NoVolume: return std::vector<std::array<int, 3>>{};
+        case Quickhull::Outcome::Broken: break;
     }
-    // Near enough to a face to count as on it: above the rounding of
-    // positions read back from a file in single precision (points on a
-    // flat face are then scattered by some tenths of a millionth, and a
-    // finer tolerance makes faces of that scatter, whose horizon falls
-    // apart), and far below anything a rock can show.
-    Quickhull hull(unit, 1e-6);
-    if (!hull.run()) return {};
-    return hull.triangles();
+    return std::nullopt;
 }
 
 double enclosedVolume(std::span<const Position> vertices, std::span<const std::array<int, 3>> triangles) {
@@ -331,32 +354,19 @@ std::vector<Position> welding(const std::vector<Position>& corners) {
 }
 
 // The box of the points: the hull of last resort.
-CollisionHull boxOf(std::span<const Position> points) {
-    Position low = points[0], high = points[0];
-    for (const Position& p : points) {
-        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
-        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
-    }
+std::optional<CollisionHull> boxOf(std::span<const Position> points) {
+    const Extent box = extentOf(points);
+    const Position &low = box.low, &high = box.high;
     std::vector<Position> corners;
     for (int i = 0; i < 8; ++i) corners.push_back({(i & 1) ? high.x : low.x, (i & 2) ? high.y : low.y, (i & 4) ? high.z : low.z});
-    return compact(corners, convexHull(corners));
+    const auto triangles = convexHull(corners);
+    if (!triangles) return std::nullopt;
+    return compact(corners, *triangles);
 }
 
 }  // namespace
 
 namespace {
-
-// The points stretched to fill a unit box, and back. Chosen in the unit box,
-// a needle's or a plate's hull is as well shaped as a round rock's; a
-// stretch keeps what contains what, and the ratio of volumes.
-struct Stretch {
-    Position low, size;
-    Position in(const Position& p) const {
-        const Position d = p - low;
-        return {d.x / size.x, d.y / size.y, d.z / size.z};
-    }
-    Position out(const Position& p) const { return low + Position{p.x * size.x, p.y * size.y, p.z * size.z}; }
-};
 
 // How far the points reach along each direction (unit in the stretched
 // box): every point against every direction, the directions side by side
@@ -386,23 +396,22 @@ std::vector<double> reaches(std::span<const Position> all, const Stretch& stretc
 
 }  // namespace
 
-CollisionHull collisionHull(std::span<const Position> all, std::span<const Position> shape) {
-    if (all.empty()) return {};
+std::optional<CollisionHull> collisionHull(std::span<const Position> all, std::span<const Position> shape) {
+    if (all.empty()) return CollisionHull{};
     if (shape.size() == all.size()) {
         // Small enough as it is: the exact hull.
-        CollisionHull exact = compact(all, convexHull(all));
+        const auto exactTriangles = convexHull(all);
+        if (!exactTriangles) return std::nullopt;
+        CollisionHull exact = compact(all, *exactTriangles);
         if (fits(exact)) return exact;
     }
-    Position low = all[0], high = all[0];
-    for (const Position& p : all) {
-        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
-        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
-    }
-    const Stretch stretch{low, high - low};
-    if (!(stretch.size.x > 0 && stretch.size.y > 0 && stretch.size.z > 0)) return boxOf(all);
+    const Stretch stretch = stretchOf(extentOf(all));
+    if (!stretch.spansVolume()) return boxOf(all);
     std::vector<Position> unitShape(shape.size());
     for (std::size_t i = 0; i < shape.size(); ++i) unitShape[i] = stretch.in(shape[i]);
-    const std::vector<std::array<int, 3>> shapeHull = convexHull(unitShape);
+    const auto shapeTriangles = convexHull(unitShape);
+    if (!shapeTriangles) return std::nullopt;
+    const std::vector<std::array<int, 3>>& shapeHull = *shapeTriangles;
     if (shapeHull.empty()) return boxOf(all);
     std::vector<Direction> faces;
     Position centre = {0, 0, 0};
@@ -426,7 +435,9 @@ CollisionHull collisionHull(std::span<const Position> all, std::span<const Posit
         const double h = reach[k] - dot(directions[k], centre) + 1e-9;
         dual.push_back(directions[k] * (1.0 / h));
     }
-    const std::vector<std::array<int, 3>> dualHull = convexHull(dual);
+    const auto dualTriangles = convexHull(dual);
+    if (!dualTriangles) return std::nullopt;
+    const std::vector<std::array<int, 3>>& dualHull = *dualTriangles;
     if (dualHull.empty()) return boxOf(all);
     // Each face of the dual hull is a corner where its three planes meet.
     std::vector<Position> corners;
@@ -438,7 +449,9 @@ CollisionHull collisionHull(std::span<const Position> all, std::span<const Posit
         corners.push_back(centre + m * (1.0 / e));
     }
     const std::vector<Position> welded = welding(corners);
-    const std::vector<std::array<int, 3>> triangles = convexHull(welded);
+    const auto weldedTriangles = convexHull(welded);
+    if (!weldedTriangles) return std::nullopt;
+    const std::vector<std::array<int, 3>>& triangles = *weldedTriangles;
     if (triangles.empty()) return boxOf(all);
     // Grown about the centre until it holds every corner of the planes'
     // intersection again, and so every point, with a hundred-thousandth to
@@ -455,7 +468,8 @@ CollisionHull collisionHull(std::span<const Position> all, std::span<const Posit
     std::vector<Position> out;
     for (const Position& p : welded) out.push_back(stretch.out(centre + (p - centre) * grow));
     CollisionHull hull = compact(out, triangles);
-    return fits(hull) ? hull : boxOf(all);
+    if (fits(hull)) return hull;
+    return boxOf(all);
 }
 
 }  // namespace tavimor

@@ -4,6 +4,7 @@
 // collision shapes.
 
 #include <array>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -11,13 +12,22 @@
 
 namespace tavimor {
 
+// Near enough to a hull's face, as a fraction of the points' box, to count
+// as on it: above the rounding of positions read back from a file in
+// single precision (points on a flat face are then scattered by some
+// tenths of a millionth, and a finer tolerance makes faces of that
+// scatter), and far below anything a rock can show.
+inline constexpr double kHullTolerance = 1e-6;
+
 // The convex hull of points, by quickhull: its triangles as indices into
-// points, counter-clockwise seen from outside. Points within a hair of the
-// hull (a millionth of the set's size) count as on it and may be left
-// out; duplicates and points inside are. Empty when the points span no
-// volume (fewer than four, or all on a plane). Only + - * / and a square
-// root: the same triangles on every platform.
-std::vector<std::array<int, 3>> convexHull(std::span<const Position> points);
+// points, counter-clockwise seen from outside. Points within tolerance of
+// the hull count as on it and may be left out; duplicates and points
+// inside are. Empty when the points span no volume (fewer than four, or
+// all on a plane). None when rounding broke it: a point counted on one
+// face and off its neighbour leaves faces that no longer join up. Only
+// + - * / and a square root: the same triangles on every platform.
+std::optional<std::vector<std::array<int, 3>>> convexHull(std::span<const Position> points,
+                                                          double tolerance = kHullTolerance);
 
 // The volume a closed surface of outward triangles encloses.
 double enclosedVolume(std::span<const Position> vertices, std::span<const std::array<int, 3>> triangles);
@@ -41,6 +51,7 @@ static_assert(kMostHullTriangles == 2 * kMostHullVertices - 4);
 // hull where it is that small; otherwise the planes of a coarser point set's
 // hull (shape: a subset of all, or points near them), gathered into a few
 // dozen directions, each pushed out to the last point of all, intersected.
-CollisionHull collisionHull(std::span<const Position> all, std::span<const Position> shape);
+// None where one of the hulls it is made of could not be made.
+std::optional<CollisionHull> collisionHull(std::span<const Position> all, std::span<const Position> shape);
 
 }  // namespace tavimor

@@ -22,7 +22,7 @@ std::uint64_t keyOf(const RockIdentity& rock) {
 
 // The draw for one position of the rock whose key this is.
 double drawOf(std::uint64_t key, int position) {
-    return unitOf(mix(key + static_cast<std::uint64_t>(position) * kGolden));
+    return fractionOf(mix(key + static_cast<std::uint64_t>(position) * kGolden));
 }
 
 }  // namespace

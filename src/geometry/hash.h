@@ -17,6 +17,6 @@ constexpr std::uint64_t mix(std::uint64_t z) {
 inline constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15u;
 
 // The top 53 bits of a hash, as a double in [0, 1): exact everywhere.
-constexpr double unitOf(std::uint64_t hash) { return static_cast<double>(hash >> 11) * 0x1.0p-53; }
+constexpr double fractionOf(std::uint64_t hash) { return static_cast<double>(hash >> 11) * 0x1.0p-53; }
 
 }  // namespace tavimor

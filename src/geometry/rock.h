@@ -25,12 +25,6 @@ struct Scale {
     double z = 1.0;
 };
 
-// The rock's diffuse colour as fractions of 1: a warm sandstone.
-struct Colour {
-    double red, green, blue;
-};
-inline constexpr Colour kRockColour = {0.8235294, 0.6431373, 0.5215687};
-
 // A base vertex pushed outwards by its factor, then scaled.
 Position scaledPosition(const Position& base, double factor, const Scale& scale);
 

@@ -4,10 +4,10 @@
 #include <cmath>
 
 #include "geometry/hash.h"
+#include "geometry/noise.h"
 #include "geometry/vector_clones.h"
 
 namespace tavimor {
-namespace {
 
 // A flat fracture: the points x with normal . x = offset; the rock is on
 // the side normal . x < offset.
@@ -27,7 +27,8 @@ struct StyledShape {
     std::array<Position, 3> frame = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
     std::vector<Cut> cuts;
     // How much the noise moves the body's surface at each detail level (0:
-    // the broad lumps; then each finer level's own scale).
+    // the broad lumps; then each finer level's own scale), as the style's
+    // table and the spike have it.
     std::array<double, kMostDetail + 1> roughness{};
     // Where the rock's noise comes from.
     std::uint64_t key = 0;
@@ -35,10 +36,10 @@ struct StyledShape {
 
 // The rock's own numbers, in turn, each uniform in [0, 1): a counter-based
 // hash of its key, so that a shape is drawn the same way everywhere.
-class Draws {
+class ShapeDraws {
 public:
-    explicit Draws(std::uint64_t key) : key_(key) {}
-    double unit() { return unitOf(mix(key_ + ++count_ * kGolden)); }
+    explicit ShapeDraws(std::uint64_t key) : key_(key) {}
+    double unit() { return fractionOf(mix(key_ + ++count_ * kGolden)); }
     double between(double low, double high) { return low + (high - low) * unit(); }
     int whole(int low, int high) { return low + static_cast<int>(unit() * (high - low + 1)); }
     // A direction, evenly over the sphere's directions: a point of the
@@ -57,10 +58,12 @@ private:
     std::uint64_t count_ = 0;
 };
 
+namespace {
+
 // A frame that rests as a stone comes to rest: its thinnest axis (the
 // third) near the vertical, leaning by up to tilt (as a sine), its longest
 // turned any way about it.
-std::array<Position, 3> restingFrame(Draws& draws, double tilt) {
+std::array<Position, 3> restingFrame(ShapeDraws& draws, double tilt) {
     const Position up = unitOf({draws.between(-tilt, tilt), draws.between(-tilt, tilt), 1});
     Position along = {1, 0, 0};
     for (int attempt = 0; attempt < 32; ++attempt) {
@@ -94,7 +97,7 @@ Position inWorld(const StyledShape& shape, const Position& local) {
 
 // A second plane beside a cut, turned a few degrees and biting a little
 // less: where it wins, the face steps down to a ledge of its own.
-Cut ledgeBeside(const StyledShape& shape, const Cut& cut, Draws& draws) {
+Cut ledgeBeside(const StyledShape& shape, const Cut& cut, ShapeDraws& draws) {
     Position side = draws.direction();
     side = unitOf(side - cut.normal * dot(side, cut.normal));
     const Position n = unitOf(cut.normal + side * draws.between(0.08, 0.16));
@@ -137,7 +140,9 @@ Turn turnOf(int k, int n) {
     return {c, 2 * k < n ? s : (2 * k == n ? 0.0 : -s)};
 }
 
-void shapeBoulder(StyledShape& shape, Draws& draws, double rough) {
+}  // namespace
+
+void shapeBoulder(StyledShape& shape, ShapeDraws& draws) {
     const double a = draws.between(1.0, 1.3);
     const double b = a * draws.between(0.75, 1.0);
     shape.halfAxes = {a, b, b * draws.between(0.62, 0.95)};
@@ -155,21 +160,18 @@ void shapeBoulder(StyledShape& shape, Draws& draws, double rough) {
         shape.cuts.push_back(cutAlong(shape, n, draws.between(0.14, 0.3)));
         if (draws.unit() < 0.5) shape.cuts.push_back(ledgeBeside(shape, shape.cuts.back(), draws));
     }
-    shape.roughness = {0.05 + 0.05 * rough, 0.02 + 0.04 * rough, 0.012 + 0.03 * rough, 0.006 + 0.018 * rough,
-                       0.003 + 0.01 * rough, 0.002 + 0.005 * rough, 0.001 + 0.003 * rough};
 }
 
-void shapePebble(StyledShape& shape, Draws& draws, double rough) {
+// Worn smooth: broad swellings, hardly any grain (the table's roughness),
+// and no cuts.
+void shapePebble(StyledShape& shape, ShapeDraws& draws) {
     const double a = draws.between(1.0, 1.35);
     const double b = a * draws.between(0.55, 0.95);
     shape.halfAxes = {a, b, b * draws.between(0.4, 0.85)};
     shape.frame = restingFrame(draws, 0.2);
-    // Worn smooth: broad swellings, hardly any grain.
-    shape.roughness = {0.05 + 0.03 * rough, 0.012 + 0.012 * rough, 0.004 + 0.006 * rough, 0.0015 + 0.003 * rough,
-                       0.0008 + 0.0015 * rough, 0.0004 + 0.0008 * rough, 0.0002 + 0.0004 * rough};
 }
 
-void shapeSlab(StyledShape& shape, Draws& draws, double rough) {
+void shapeSlab(StyledShape& shape, ShapeDraws& draws) {
     const double a = draws.between(1.1, 1.5);
     const double thickness = a * draws.between(0.13, 0.36);
     shape.halfAxes = {a, a * draws.between(0.65, 1.0), thickness * 1.6};
@@ -187,11 +189,9 @@ void shapeSlab(StyledShape& shape, Draws& draws, double rough) {
         if (dot(local, local) < 0.01) continue;
         shape.cuts.push_back(cutAlong(shape, unitOf(inWorld(shape, local)), draws.between(0.05, 0.22)));
     }
-    shape.roughness = {0.04 + 0.04 * rough, 0.015 + 0.03 * rough, 0.01 + 0.022 * rough, 0.005 + 0.014 * rough,
-                       0.0025 + 0.008 * rough, 0.0015 + 0.004 * rough, 0.001 + 0.002 * rough};
 }
 
-void shapeShard(StyledShape& shape, Draws& draws, double rough) {
+void shapeShard(StyledShape& shape, ShapeDraws& draws) {
     const double a = draws.between(1.45, 1.95);
     const double b = a * draws.between(0.25, 0.55);
     // The body runs on past the rock's length: its ends are broken off.
@@ -216,62 +216,9 @@ void shapeShard(StyledShape& shape, Draws& draws, double rough) {
             shape.cuts.push_back(cutAlong(shape, unitOf(inWorld(shape, local)), draws.between(0.2, 0.4)));
         }
     }
-    shape.roughness = {0.02 + 0.03 * rough, 0.01 + 0.025 * rough, 0.008 + 0.02 * rough, 0.004 + 0.012 * rough,
-                       0.002 + 0.007 * rough, 0.0012 + 0.0035 * rough, 0.0008 + 0.0018 * rough};
 }
 
-// Gradient noise, from about -1 to 1, smooth in the point: Perlin's
-// improved noise, its lattice hashed with 32-bit integer arithmetic so that
-// many points are worked out at once in vector registers. Every platform
-// gets the same bits: integers, + - * / and a conversion.
-[[gnu::always_inline]] inline std::uint32_t cornerHash(std::uint32_t key, std::int32_t x, std::int32_t y,
-                                                      std::int32_t z) {
-    std::uint32_t h = key ^ (static_cast<std::uint32_t>(x) * 0x8DA6B343u) ^ (static_cast<std::uint32_t>(y) * 0xD8163841u) ^
-                      (static_cast<std::uint32_t>(z) * 0xCB1AB31Fu);
-    h ^= h >> 15;
-    h *= 0x2C1B3C6Du;
-    h ^= h >> 12;
-    h *= 0x297A2D39u;
-    return h ^ (h >> 15);
-}
-
-// The gradient a corner's hash picks, dotted with the offset from the
-// corner: one of the twelve towards a cube's edges' middles (four of them
-// twice, to make sixteen), chosen by selects rather than a table, which
-// vector registers cannot index.
-[[gnu::always_inline]] inline double gradientDot(std::uint32_t hash, double x, double y, double z) {
-    const std::uint32_t h = hash >> 28;
-    const double u = h < 8 ? x : y;
-    const double v = h < 4 ? y : (h == 12 || h == 14 ? x : z);
-    return ((h & 1) != 0 ? -u : u) + ((h & 2) != 0 ? -v : v);
-}
-
-// 6 t^5 - 15 t^4 + 10 t^3: flat at both ends, so the noise is smooth.
-[[gnu::always_inline]] inline double fade(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
-
-[[gnu::always_inline]] inline double lerp(double a, double b, double t) { return a + t * (b - a); }
-
-// The whole number at or below v, for |v| well within 2^31.
-[[gnu::always_inline]] inline std::int32_t cellOf(double v) {
-    const auto whole = static_cast<std::int32_t>(v);
-    return static_cast<double>(whole) > v ? whole - 1 : whole;
-}
-
-[[gnu::always_inline]] inline double noiseAt(std::uint32_t key, double x, double y, double z) {
-    const std::int32_t cx = cellOf(x), cy = cellOf(y), cz = cellOf(z);
-    const double fx = x - cx, fy = y - cy, fz = z - cz;
-    const double gx = fx - 1, gy = fy - 1, gz = fz - 1;
-    const double c000 = gradientDot(cornerHash(key, cx, cy, cz), fx, fy, fz);
-    const double c100 = gradientDot(cornerHash(key, cx + 1, cy, cz), gx, fy, fz);
-    const double c010 = gradientDot(cornerHash(key, cx, cy + 1, cz), fx, gy, fz);
-    const double c110 = gradientDot(cornerHash(key, cx + 1, cy + 1, cz), gx, gy, fz);
-    const double c001 = gradientDot(cornerHash(key, cx, cy, cz + 1), fx, fy, gz);
-    const double c101 = gradientDot(cornerHash(key, cx + 1, cy, cz + 1), gx, fy, gz);
-    const double c011 = gradientDot(cornerHash(key, cx, cy + 1, cz + 1), fx, gy, gz);
-    const double c111 = gradientDot(cornerHash(key, cx + 1, cy + 1, cz + 1), gx, gy, gz);
-    const double u = fade(fx), v = fade(fy), w = fade(fz);
-    return lerp(lerp(lerp(c000, c100, u), lerp(c010, c110, u), v), lerp(lerp(c001, c101, u), lerp(c011, c111, u), v), w);
-}
+namespace {
 
 // The broad lumps' frequency: features about the size of the rock. Each
 // finer level's noise is twice the frequency of the level before.
@@ -340,15 +287,13 @@ void ontoSurface(Block& block, const StyledShape& shape) {
 StyledShape styledShape(Style style, std::uint32_t seed, int number, int spike) {
     StyledShape shape;
     shape.key = mix((static_cast<std::uint64_t>(seed) << 32 | static_cast<std::uint32_t>(number)) ^
-                    (static_cast<std::uint64_t>(style) * 0x5851F42D4C957F2Du));
-    Draws draws(shape.key);
+                    (static_cast<std::uint64_t>(style.index()) * 0x5851F42D4C957F2Du));
+    ShapeDraws draws(shape.key);
+    const StyleKind& kind = style.kind();
+    kind.shape(shape, draws);
     const double rough = spike / 9.0;
-    switch (style) {
-        case Style::Boulder: shapeBoulder(shape, draws, rough); break;
-        case Style::Pebble: shapePebble(shape, draws, rough); break;
-        case Style::Slab: shapeSlab(shape, draws, rough); break;
-        case Style::Shard: shapeShard(shape, draws, rough); break;
-        case Style::Classic: break;
+    for (std::size_t level = 0; level < shape.roughness.size(); ++level) {
+        shape.roughness[level] = kind.roughness[level].clean + kind.roughness[level].spiky * rough;
     }
     return shape;
 }

@@ -1,56 +1,128 @@
 #pragma once
 
-// Rock styles: families of rocks, each its own look. Classic is the rock as
-// it always was. The others give each rock a surface of its own, a radius
-// for every direction from its centre: a body (an ellipsoid along axes of
-// the rock's own, its proportions drawn per rock), cut by flat fracture
-// planes where the style has them, roughened by noise at several scales, a
-// finer scale at each finer detail level.
+// Rock styles: families of rocks, each its own look, as one table. Classic
+// is the rock as it always was. The others give each rock a surface of its
+// own, a radius for every direction from its centre: a body (an ellipsoid
+// along axes of the rock's own, its proportions drawn per rock), cut by
+// flat fracture planes where the style has them, roughened by noise at
+// several scales, a finer scale at each finer detail level. A new style is
+// an entry at the end of kStyles and its shape function in style.cpp.
 
 #include <array>
 #include <cstdint>
+#include <iterator>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "geometry/detailed_rock.h"
+#include "geometry/material.h"
 #include "geometry/rock.h"
+#include "geometry/subdivision.h"
 
 namespace tavimor {
 
-enum class Style { Classic, Boulder, Pebble, Slab, Shard };
+// A styled rock's shape and the numbers it is drawn from (style.cpp).
+struct StyledShape;
+class ShapeDraws;
 
-struct StyleName {
-    std::string_view name;
-    Style style;
+// Draws one rock's body and cuts: its proportions, frame and fracture
+// planes.
+using ShapeFunction = void (*)(StyledShape& shape, ShapeDraws& draws);
+
+// How far the noise moves a styled rock's surface at one detail level, as
+// a fraction of its radius: clean at spike 0, clean + spiky at spike 9.
+struct LevelRoughness {
+    double clean, spiky;
 };
-// The styles as the command line names them, in the order the help lists
-// them.
-inline constexpr StyleName kStyleNames[] = {{"classic", Style::Classic},
-                                             {"boulder", Style::Boulder},
-                                             {"pebble", Style::Pebble},
-                                             {"slab", Style::Slab},
-                                             {"shard", Style::Shard}};
 
-// A style's name on the command line.
-constexpr std::string_view styleName(Style style) {
-    for (const StyleName& entry : kStyleNames) {
-        if (entry.style == style) return entry.name;
+struct StyleKind {
+    // As the command line names it.
+    std::string_view name;
+    // What the help says it is.
+    std::string_view help;
+    Material material;
+    // None for classic, whose rocks are made as they always were.
+    ShapeFunction shape;
+    // Level 0 is the broad lumps; each finer level has its own scale.
+    std::array<LevelRoughness, kMostDetail + 1> roughness;
+};
+
+void shapeBoulder(StyledShape& shape, ShapeDraws& draws);
+void shapePebble(StyledShape& shape, ShapeDraws& draws);
+void shapeSlab(StyledShape& shape, ShapeDraws& draws);
+void shapeShard(StyledShape& shape, ShapeDraws& draws);
+
+// A colour of whole 255ths, so that a vertex colour says the same.
+constexpr Colour bytesColour(int red, int green, int blue) { return {red / 255.0, green / 255.0, blue / 255.0}; }
+
+// Every style, in the order the help lists them. A style's place also
+// keys the shapes of its rocks: new styles go at the end.
+inline constexpr StyleKind kStyles[] = {
+    {"classic", "as always", {kRockColour}, nullptr, {}},
+    {"boulder", "massive, a few broad flat faces", {bytesColour(146, 142, 136)},  // granite grey
+     shapeBoulder,
+     {{{0.05, 0.05}, {0.02, 0.04}, {0.012, 0.03}, {0.006, 0.018}, {0.003, 0.01}, {0.002, 0.005}, {0.001, 0.003}}}},
+    // Worn smooth: broad swellings, hardly any grain.
+    {"pebble", "smooth, river-worn", {bytesColour(166, 158, 146)},  // river-worn grey
+     shapePebble,
+     {{{0.05, 0.03}, {0.012, 0.012}, {0.004, 0.006}, {0.0015, 0.003}, {0.0008, 0.0015}, {0.0004, 0.0008},
+       {0.0002, 0.0004}}}},
+    {"slab", "a flat plate with broken edges", {bytesColour(181, 150, 112)},  // sandstone
+     shapeSlab,
+     {{{0.04, 0.04}, {0.015, 0.03}, {0.01, 0.022}, {0.005, 0.014}, {0.0025, 0.008}, {0.0015, 0.004}, {0.001, 0.002}}}},
+    {"shard", "long, with many flat facets", {bytesColour(112, 114, 120)},  // slate
+     shapeShard,
+     {{{0.02, 0.03}, {0.01, 0.025}, {0.008, 0.02}, {0.004, 0.012}, {0.002, 0.007}, {0.0012, 0.0035},
+       {0.0008, 0.0018}}}},
+};
+inline constexpr std::size_t kStyleCount = std::size(kStyles);
+
+// The table's rules: classic first and alone without a shape (the
+// dialogue's and the default), names one of a kind, and every other style
+// rough at every level a rock can have, ever finer.
+constexpr bool stylesAreWhole() {
+    if (kStyles[0].shape != nullptr) return false;
+    for (std::size_t s = 0; s < kStyleCount; ++s) {
+        if (s > 0 && kStyles[s].shape == nullptr) return false;
+        for (std::size_t t = 0; t < s; ++t) {
+            if (kStyles[s].name == kStyles[t].name) return false;
+        }
+        if (s == 0) continue;
+        for (std::size_t level = 0; level <= kMostDetail; ++level) {
+            const LevelRoughness& r = kStyles[s].roughness[level];
+            if (!(r.clean > 0 && r.spiky > 0)) return false;
+            if (level > 0 && !(r.clean <= kStyles[s].roughness[level - 1].clean)) return false;
+        }
     }
-    return {};
+    return true;
 }
+static_assert(stylesAreWhole());
+static_assert(std::tuple_size_v<decltype(StyleKind::roughness)> == kMostDetail + 1);
 
-// The colour of a style's rocks: classic keeps its sandstone; the others
-// are stone greys and sandstones, whole 255ths, so that a vertex colour
-// says the same.
-constexpr Colour colourOf(Style style) {
-    switch (style) {
-        case Style::Classic: return kRockColour;
-        case Style::Boulder: return {146 / 255.0, 142 / 255.0, 136 / 255.0};  // granite grey
-        case Style::Pebble: return {166 / 255.0, 158 / 255.0, 146 / 255.0};   // river-worn grey
-        case Style::Slab: return {181 / 255.0, 150 / 255.0, 112 / 255.0};     // sandstone
-        case Style::Shard: return {112 / 255.0, 114 / 255.0, 120 / 255.0};    // slate
+// A style: its place in kStyles.
+class Style {
+public:
+    constexpr Style() = default;
+    constexpr explicit Style(std::size_t index) : index_(index) {}
+    constexpr const StyleKind& kind() const { return kStyles[index_]; }
+    constexpr std::size_t index() const { return index_; }
+    constexpr std::string_view name() const { return kind().name; }
+    constexpr bool isClassic() const { return kind().shape == nullptr; }
+    constexpr bool operator==(const Style&) const = default;
+
+private:
+    std::size_t index_ = 0;
+};
+
+inline constexpr Style kClassic{0};
+
+// The style of that name, or none.
+constexpr std::optional<Style> styleNamed(std::string_view name) {
+    for (std::size_t s = 0; s < kStyleCount; ++s) {
+        if (kStyles[s].name == name) return Style(s);
     }
-    return kRockColour;
+    return std::nullopt;
 }
 
 // A rock of a style other than classic at the finest of levels, as

@@ -1,7 +1,7 @@
 #include "geometry/subdivision.h"
 
+#include <algorithm>
 #include <span>
-
 
 namespace tavimor {
 namespace {
@@ -176,6 +176,37 @@ DetailLevels buildDetailLevels(int detail) {
         levels.levels.push_back(splitLevel(levels.levels.back(), twins, levels.edgeOfPosition, k == detail));
     }
     return levels;
+}
+
+LevelEdges edgesOf(const LevelMesh& level) {
+    LevelEdges edges;
+    const std::size_t halfEdges = level.faces.size() * 3;
+    edges.twin.assign(halfEdges, -1);
+    edges.cornerAt.assign(static_cast<std::size_t>(level.positionCount), -1);
+    // Every half-edge by its ends, the smaller first: a sort puts each
+    // next to its twin.
+    struct End {
+        int low, high, halfEdge;
+    };
+    std::vector<End> ends(halfEdges);
+    for (std::size_t f = 0; f < level.faces.size(); ++f) {
+        for (std::size_t i = 0; i < 3; ++i) {
+            const int from = level.faces[f][i], to = level.faces[f][(i + 1) % 3];
+            ends[3 * f + i] = {std::min(from, to), std::max(from, to), static_cast<int>(3 * f + i)};
+            if (edges.cornerAt[static_cast<std::size_t>(from)] < 0) {
+                edges.cornerAt[static_cast<std::size_t>(from)] = static_cast<int>(3 * f + i);
+            }
+        }
+    }
+    std::sort(ends.begin(), ends.end(), [](const End& a, const End& b) {
+        return a.low != b.low ? a.low < b.low : (a.high != b.high ? a.high < b.high : a.halfEdge < b.halfEdge);
+    });
+    // A closed mesh: every edge has exactly two half-edges.
+    for (std::size_t k = 0; k + 1 < ends.size(); k += 2) {
+        edges.twin[static_cast<std::size_t>(ends[k].halfEdge)] = ends[k + 1].halfEdge;
+        edges.twin[static_cast<std::size_t>(ends[k + 1].halfEdge)] = ends[k].halfEdge;
+    }
+    return edges;
 }
 
 }  // namespace tavimor

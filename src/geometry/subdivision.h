@@ -46,4 +46,14 @@ struct LevelCounts {
 };
 LevelCounts levelCounts(int detail);
 
+// How a level's faces meet, the same for every rock: half-edge 3 f + i
+// runs from corner i of face f to the next corner, and twin[h] is the
+// half-edge running the other way along the same edge.
+struct LevelEdges {
+    std::vector<int> twin;
+    // A corner (3 f + i) at each position.
+    std::vector<int> cornerAt;
+};
+LevelEdges edgesOf(const LevelMesh& level);
+
 }  // namespace tavimor

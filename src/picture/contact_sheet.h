@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "geometry/material.h"
 #include "geometry/normals.h"
 #include "geometry/rock.h"
+#include "geometry/split_normals.h"
 #include "geometry/subdivision.h"
 
 namespace tavimor {

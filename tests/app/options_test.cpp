@@ -30,7 +30,7 @@ TEST(Options, ValuesReachTheRunTyped) {
          RunSettings{.formats = {&stlFormat(), &plyFormat()}, .origin = Origin::Base, .collision = true}},
         {{"--origin", "centre", "--format", "cob"}, RunSettings{}},
         {{"--style", "shard", "--shading", "auto", "--format", "glb"},
-         RunSettings{.style = Style::Shard, .formats = {&glbFormat()}, .shading = Shading::Auto}},
+         RunSettings{.style = *styleNamed("shard"), .formats = {&glbFormat()}, .shading = Shading::Auto}},
         {{"--style", "classic"}, RunSettings{}},
         {{"--scale", "2"}, RunSettings{.scale = {2, 2, 2}}},
         {{"--scale", "0.5,1e3,0.1"}, RunSettings{.scale = {0.5, 1000, 0.1}}},

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
+
+#include "json_reader.h"
 
 #include "e2e_support.h"
 #include "mesh_readers.h"
@@ -44,24 +45,24 @@ struct GlbMesh {
 
 std::map<std::string, GlbMesh> glbMeshes(const std::string& file) {
     const GlbChunks chunks = chunksOf(readFile(file));
-    const nlohmann::json json = nlohmann::json::parse(chunks.json);
+    const test::Json json = test::Json::parse(chunks.json);
     const auto bytesOf = [&](int accessor) {
         const auto& a = json["accessors"][accessor];
-        const auto& view = json["bufferViews"][a["bufferView"].get<int>()];
-        return std::pair{chunks.binary.data() + view.value("byteOffset", 0), a["count"].get<std::size_t>()};
+        const auto& view = json["bufferViews"][a["bufferView"].index()];
+        return std::pair{chunks.binary.data() + static_cast<std::size_t>(view.value("byteOffset", 0)), a["count"].index()};
     };
     std::map<std::string, GlbMesh> meshes;
     for (const auto& node : json["nodes"]) {
-        const auto& primitive = json["meshes"][node["mesh"].get<int>()]["primitives"][0];
+        const auto& primitive = json["meshes"][node["mesh"].index()]["primitives"][0];
         GlbMesh mesh;
-        const auto [positions, count] = bytesOf(primitive["attributes"]["POSITION"].get<int>());
+        const auto [positions, count] = bytesOf(primitive["attributes"]["POSITION"].index());
         for (std::size_t i = 0; i < count; ++i) {
             float p[3];
             std::memcpy(p, positions + 12 * i, 12);
             mesh.positions.push_back({p[0], p[1], p[2]});
         }
-        const auto [indices, corners] = bytesOf(primitive["indices"].get<int>());
-        const bool wide = json["accessors"][primitive["indices"].get<int>()]["componentType"] == 5125;
+        const auto [indices, corners] = bytesOf(primitive["indices"].index());
+        const bool wide = json["accessors"][primitive["indices"].index()]["componentType"].integer() == 5125;
         for (std::size_t i = 0; i + 2 < corners; i += 3) {
             Triangle t{};
             for (std::size_t k = 0; k < 3; ++k) {
@@ -72,9 +73,9 @@ std::map<std::string, GlbMesh> glbMeshes(const std::string& file) {
             mesh.triangles.push_back(t);
         }
         if (node.contains("translation")) {
-            for (std::size_t k = 0; k < 3; ++k) mesh.translation[k] = node["translation"][k].get<double>();
+            for (std::size_t k = 0; k < 3; ++k) mesh.translation[k] = node["translation"][k].number();
         }
-        meshes[node["name"].get<std::string>()] = mesh;
+        meshes[node["name"].text()] = mesh;
     }
     return meshes;
 }

@@ -93,7 +93,7 @@ double solidityOf(const Surface& s) {
     for (const auto& t : s.triangles) {
         triangles.push_back({static_cast<int>(t[0]), static_cast<int>(t[1]), static_cast<int>(t[2])});
     }
-    return enclosedVolume(points, triangles) / enclosedVolume(points, convexHull(points));
+    return enclosedVolume(points, triangles) / enclosedVolume(points, convexHull(points).value());
 }
 
 // Each face's neighbours across its edges; the rocks of a run share their

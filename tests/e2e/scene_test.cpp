@@ -16,7 +16,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
+
+#include "json_reader.h"
 
 #include "e2e_support.h"
 #include "mesh_readers.h"
@@ -187,12 +188,12 @@ TEST(Scene, APackedFileHoldsEveryRocksOwnGeometryApart) {
     EXPECT_EQ(at, pack.binary.size());
     // Each node stands its rock on the ground: its height and its mesh's
     // lowest point, as floats, add up to 0.
-    const nlohmann::json json = nlohmann::json::parse(pack.json);
+    const test::Json json = test::Json::parse(pack.json);
     ASSERT_EQ(json["nodes"].size(), 5u);
     for (const auto& node : json["nodes"]) {
-        const float height = node["translation"][1].get<float>();
-        const float lowest = json["accessors"][json["meshes"][node["mesh"].get<int>()]["primitives"][0]["attributes"]["POSITION"].get<int>()]["min"][1].get<float>();
-        EXPECT_EQ(height + lowest, 0.0f) << node["name"];
+        const auto height = static_cast<float>(node["translation"][1].number());
+        const auto lowest = static_cast<float>(json["accessors"][json["meshes"][node["mesh"].index()]["primitives"][0]["attributes"]["POSITION"].index()]["min"][1].number());
+        EXPECT_EQ(height + lowest, 0.0f) << node["name"].text();
     }
 
     // STL and PLY: one mesh of every rock's faces.

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
+
+#include "json_reader.h"
 
 #include "e2e_support.h"
 #include "mesh_readers.h"
@@ -43,17 +44,17 @@ Corners plyCorners(const PlyMesh& mesh) {
 
 Corners glbCorners(const std::string& file) {
     const GlbChunks chunks = chunksOf(file);
-    const nlohmann::json json = nlohmann::json::parse(chunks.json);
+    const test::Json json = test::Json::parse(chunks.json);
     const auto& primitive = json["meshes"][0]["primitives"][0];
     const auto at = [&](int accessor) {
         const auto& a = json["accessors"][accessor];
-        return chunks.binary.data() + json["bufferViews"][a["bufferView"].get<int>()].value("byteOffset", 0);
+        return chunks.binary.data() + static_cast<std::size_t>(json["bufferViews"][a["bufferView"].index()].value("byteOffset", 0));
     };
-    const char* positions = at(primitive["attributes"]["POSITION"].get<int>());
-    const char* normals = at(primitive["attributes"]["NORMAL"].get<int>());
-    const int indices = primitive["indices"].get<int>();
-    const bool shortIndices = json["accessors"][indices]["componentType"].get<int>() == 5123;
-    const auto count = json["accessors"][indices]["count"].get<std::size_t>();
+    const char* positions = at(primitive["attributes"]["POSITION"].index());
+    const char* normals = at(primitive["attributes"]["NORMAL"].index());
+    const int indices = primitive["indices"].index();
+    const bool shortIndices = json["accessors"][indices]["componentType"].integer() == 5123;
+    const auto count = json["accessors"][indices]["count"].index();
     Corners c;
     for (std::size_t i = 0; i < count; ++i) {
         std::uint32_t index = 0;

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "geometry/normals.h"
+#include "geometry/split_normals.h"
+#include "geometry/textured_vertices.h"
 
 namespace tavimor {
 namespace {
@@ -25,19 +27,19 @@ bool sameBits(const Position& a, const Position& b) { return std::memcmp(&a, &b,
 TEST(StyledRocks, KeepTheRulesOfTheClassicRock) {
     const DetailLevels coarser = buildDetailLevels(2);
     std::vector<double> lumps;
-    for (const StyleName& style : kStyleNames) {
-        if (style.style == Style::Classic) continue;
+    for (std::size_t index = 1; index < kStyleCount; ++index) {
+        const Style style(index);
         for (const int spike : {0, 9}) {
             for (int number = 0; number < 6; ++number) {
-                SCOPED_TRACE(std::string(style.name) + " spike " + std::to_string(spike) + " rock " + std::to_string(number));
+                SCOPED_TRACE(std::string(style.name()) + " spike " + std::to_string(spike) + " rock " + std::to_string(number));
                 const RockIdentity rock{2026, number};
                 Lcg generator{77}, classic{77};
                 std::vector<Position> fine, coarse;
-                makeStyledRock(generator, style.style, spike, {}, levelsUpTo3(), rock, fine, lumps);
+                makeStyledRock(generator, style, spike, {}, levelsUpTo3(), rock, fine, lumps);
                 makeRock(classic, spike);
                 EXPECT_EQ(generator.state, classic.state);
                 Lcg again{77};
-                makeStyledRock(again, style.style, spike, {}, coarser, rock, coarse, lumps);
+                makeStyledRock(again, style, spike, {}, coarser, rock, coarse, lumps);
                 ASSERT_EQ(coarse.size(), static_cast<std::size_t>(coarser.levels.back().positionCount));
                 for (std::size_t i = 0; i < coarse.size(); ++i) ASSERT_TRUE(sameBits(coarse[i], fine[i])) << i;
 
@@ -93,7 +95,9 @@ TEST(SplitNormals, EachSideOfASharpEdgeKeepsItsOwnAndSmoothSurfacesStaySmooth) {
     splitNormals(box, edgesOf(box), corners, smooth, split);
     EXPECT_EQ(split.normals.size(), 24u);
     EXPECT_EQ(split.owners.size(), 16u);
-    EXPECT_EQ(split.texturedExtras, 16u);
+    SplitVertices vertices;
+    splitVerticesOf(levelTextures(box), split, vertices);
+    EXPECT_EQ(vertices.extras.size(), 16u);
     for (std::size_t f = 0; f < box.faces.size(); ++f) {
         const auto& [a, b, c] = box.faces[f];
         const Position out = cross(corners[static_cast<std::size_t>(c)] - corners[static_cast<std::size_t>(a)],
@@ -112,11 +116,12 @@ TEST(SplitNormals, EachSideOfASharpEdgeKeepsItsOwnAndSmoothSurfacesStaySmooth) {
     Lcg generator{1};
     std::vector<Position> pebble;
     std::vector<double> lumps;
-    makeStyledRock(generator, Style::Pebble, 0, {}, levelsUpTo3(), {1, 0}, pebble, lumps);
+    makeStyledRock(generator, *styleNamed("pebble"), 0, {}, levelsUpTo3(), {1, 0}, pebble, lumps);
     smoothNormals(level, pebble, smooth);
     splitNormals(level, edgesOf(level), pebble, smooth, split);
     EXPECT_TRUE(split.owners.empty());
-    EXPECT_EQ(split.texturedExtras, 0u);
+    splitVerticesOf(levelTextures(level), split, vertices);
+    EXPECT_TRUE(vertices.extras.empty());
     ASSERT_EQ(split.normals.size(), smooth.size());
     for (std::size_t i = 0; i < smooth.size(); ++i) EXPECT_TRUE(sameBits(split.normals[i], smooth[i]));
     EXPECT_EQ(split.corners, level.faces);

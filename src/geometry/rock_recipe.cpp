@@ -1,0 +1,57 @@
+#include "geometry/rock_recipe.h"
+
+#include "geometry/detailed_rock.h"
+
+namespace tavimor {
+
+RockMaker::RockMaker(const RockRecipe& recipe, const DetailLevels& levels) : recipe_(recipe), levels_(levels) {
+    if (recipe_.shading != Shading::Auto) return;
+    for (int k = 0; k < recipe_.levels; ++k) {
+        edges_.push_back(edgesOf(levels.levels[static_cast<std::size_t>(recipe_.detail - k)]));
+    }
+}
+
+void RockMaker::make(int index, RockGeometry& rock) const {
+    const RockRecipe& r = recipe_;
+    rock.number = r.count - 1 - index;
+    Lcg generator = skipped(Lcg{r.seed}, static_cast<std::uint64_t>(index) * kVertexCount);
+    const RockIdentity identity{r.seed, rock.number};
+    if (r.style.isClassic()) {
+        makeDetailedRock(generator, r.spike, r.scale, levels_, identity, rock.positions);
+    } else {
+        makeStyledRock(generator, r.style, r.spike, r.scale, levels_, identity, rock.positions, rock.lumps);
+    }
+    const auto levels = static_cast<std::size_t>(r.levels);
+    const auto finest = static_cast<std::size_t>(r.detail);
+    rock.normals.resize(r.shading != Shading::Flat ? levels : 0);
+    for (std::size_t k = 0; k < rock.normals.size(); ++k) {
+        smoothNormals(levels_.levels[finest - k], rock.positions, rock.normals[k]);
+    }
+    rock.split.resize(edges_.size());
+    for (std::size_t k = 0; k < edges_.size(); ++k) {
+        splitNormals(levels_.levels[finest - k], edges_[k], rock.positions, rock.normals[k], rock.split[k]);
+    }
+    if (r.origin == Origin::Base) {
+        // Every level moved as the finest: they stay where they were made,
+        // one inside the other. 0.0 - low keeps a zero positive.
+        const Extent extent = extentOf(rock.positions);
+        const Position shift = {0.0 - (extent.low.x + extent.high.x) / 2, 0.0 - (extent.low.y + extent.high.y) / 2,
+                                0.0 - extent.low.z};
+        for (Position& p : rock.positions) p = p + shift;
+    }
+    rock.extents.resize(levels);
+    for (std::size_t k = 0; k < levels; ++k) {
+        const auto count = static_cast<std::size_t>(levels_.levels[finest - k].positionCount);
+        rock.extents[k] = extentOf(std::span(rock.positions).first(count));
+    }
+    rock.hullFailed = false;
+    if (r.hull) {
+        // Its directions from the rock at detail 0, pushed out to every
+        // position of the finest level.
+        std::optional<CollisionHull> hull = collisionHull(rock.positions, std::span(rock.positions).first(kVertexCount));
+        rock.hullFailed = !hull;
+        rock.hull = hull ? std::move(*hull) : CollisionHull{};
+    }
+}
+
+}  // namespace tavimor
