@@ -20,14 +20,17 @@ namespace tavimor {
 inline constexpr double kHullTolerance = 1e-6;
 
 // The convex hull of points, by quickhull: its triangles as indices into
-// points, counter-clockwise seen from outside. Points within tolerance of
-// the hull count as on it and may be left out; duplicates and points
-// inside are. Empty when the points span no volume (fewer than four, or
-// all on a plane). None when rounding broke it: a point counted on one
-// face and off its neighbour leaves faces that no longer join up. Only
-// + - * / and a square root: the same triangles on every platform.
-std::optional<std::vector<std::array<int, 3>>> convexHull(std::span<const Position> points,
-                                                          double tolerance = kHullTolerance);
+// points, counter-clockwise seen from outside. Points within tolerance (of
+// the points' box) of the hull count as on it and may be left out;
+// duplicates and points inside are. Empty when the points span no volume
+// (fewer than four, or all on a plane). None when rounding broke it: a
+// point counted on one face and off its neighbour leaves faces that no
+// longer join up. Only + - * / and a square root: the same triangles on
+// every platform.
+std::optional<std::vector<std::array<int, 3>>> convexHull(std::span<const Position> points, double tolerance);
+// The same at kHullTolerance, or where that breaks, at ten and a hundred
+// times it.
+std::optional<std::vector<std::array<int, 3>>> convexHull(std::span<const Position> points);
 
 // The volume a closed surface of outward triangles encloses.
 double enclosedVolume(std::span<const Position> vertices, std::span<const std::array<int, 3>> triangles);

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "geometry/vector_clones.h"
+
 namespace tavimor {
 
+TAVIMOR_VECTOR_CLONES
 Extent extentOf(std::span<const Position> positions) {
     // Two of everything, for even and odd positions: twice as many
     // comparisons under way at once.

@@ -1,5 +1,7 @@
 #include "geometry/rock_recipe.h"
 
+#include <algorithm>
+
 #include "geometry/detailed_rock.h"
 
 namespace tavimor {
@@ -46,9 +48,18 @@ void RockMaker::make(int index, RockGeometry& rock) const {
     }
     rock.hullFailed = false;
     if (r.hull) {
-        // Its directions from the rock at detail 0, pushed out to every
-        // position of the finest level.
-        std::optional<CollisionHull> hull = collisionHull(rock.positions, std::span(rock.positions).first(kVertexCount));
+        // Made from the positions as files hold them, in single precision:
+        // what holds them holds what a reader finds. Its directions from
+        // the rock at detail 1 (long, faceted rocks have too few faces at
+        // 0 to be held closely), pushed out to every position of the finest
+        // level.
+        rock.rounded.resize(rock.positions.size());
+        for (std::size_t i = 0; i < rock.positions.size(); ++i) {
+            const Position& p = rock.positions[i];
+            rock.rounded[i] = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
+        }
+        const auto shape = static_cast<std::size_t>(levels_.levels[std::min<std::size_t>(finest, 1)].positionCount);
+        std::optional<CollisionHull> hull = collisionHull(rock.rounded, std::span(rock.rounded).first(shape));
         rock.hullFailed = !hull;
         rock.hull = hull ? std::move(*hull) : CollisionHull{};
     }

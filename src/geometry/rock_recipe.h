@@ -53,8 +53,9 @@ struct RockGeometry {
     CollisionHull hull = {};
     // Its hull was asked for and could not be made.
     bool hullFailed = false;
-    // Room a styled rock's making uses, kept for the next rock.
+    // Room a styled rock's making and its hull use, kept for the next rock.
     std::vector<double> lumps = {};
+    std::vector<Position> rounded = {};
 };
 
 class RockMaker {

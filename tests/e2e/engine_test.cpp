@@ -81,9 +81,8 @@ std::map<std::string, GlbMesh> glbMeshes(const std::string& file) {
 }
 
 // "" when the triangles over corners make a closed, outward, convex surface
-// around every point (within a millionth of the points' size). A face's
-// plane is worked out from the corners as the file rounds them, which tilts
-// a small face by a few millionths: convex to a ten-thousandth.
+// around every point, each within a millionth of the points' size, a
+// face's plane worked out from its corners as the file holds them.
 std::string hullFlaw(const std::vector<Point>& corners, const std::vector<Triangle>& triangles,
                      const std::vector<Point>& points) {
     if (corners.size() > 64 || triangles.size() > 124) return "too many corners or triangles";
@@ -100,7 +99,7 @@ std::string hullFlaw(const std::vector<Point>& corners, const std::vector<Triang
         if (!(length > 0)) return "a triangle without area";
         n = {n[0] / length, n[1] / length, n[2] / length};
         for (const Point& c : corners) {
-            if (dot(n, sub(c, corners[t[0]])) > 1e-4 * size) return "not convex, or not outward";
+            if (dot(n, sub(c, corners[t[0]])) > 1e-6 * size) return "not convex, or not outward";
         }
         for (const Point& p : points) {
             if (dot(n, sub(p, corners[t[0]])) > 1e-6 * size) return "a point of the rock outside";
