@@ -25,10 +25,15 @@ constexpr double kSmallestFactor = 0.001;
 constexpr double kLargestFactor = 1000;
 constexpr std::string_view kStemCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 
-// Decimal digits only, from low to high: no sign, no base prefix.
+// Decimal digits only, from low to high: no sign, no base prefix, and any
+// number of leading zeros, which make no number octal.
 template <typename T>
 bool parseWhole(std::string_view text, std::uint64_t low, std::uint64_t high, T& value) {
     std::uint64_t whole = 0;
+    const std::size_t first = text.find_first_not_of('0');
+    if (!text.empty() && first == std::string_view::npos) text = "0";
+    if (first != std::string_view::npos) text.remove_prefix(first);
+    // Past 19 digits no number is in any option's range.
     if (text.empty() || text.size() > 19) return false;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), whole);
     if (error != std::errc() || end != text.data() + text.size() || whole < low || whole > high) return false;
@@ -440,9 +445,48 @@ void describeProgram(CLI::App& app) {
         "--collision.");
 }
 
+// The options that take no value.
+bool isFlag(const CLI::App& app, const std::string& name) {
+    const CLI::Option* option = app.get_option_no_throw(name);
+    return option != nullptr && option->get_items_expected_max() == 0;
+}
+
+// A flag given a value, "--pack=no": the first such argument, or "".
+// (CLI11 takes some of these as the flag off, some as on.)
+std::string flagGivenAValue(const CLI::App& app, const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments) {
+        const std::size_t equals = argument.find('=');
+        if (argument.starts_with("--") && equals != std::string::npos && isFlag(app, argument.substr(0, equals))) {
+            return argument;
+        }
+    }
+    return {};
+}
+
+// Whether the arguments ask for the help or the version.
+bool asksForHelpOrVersion(const std::vector<std::string>& arguments) {
+    return std::any_of(arguments.begin(), arguments.end(),
+                       [](const std::string& a) { return a == "--help" || a == "-h" || a == "--version"; });
+}
+
 // Reads the arguments into the settings: what to print instead of running,
 // or what is wrong with them; nothing when they can run.
-std::optional<CommandLine> readArguments(CLI::App& app, const std::vector<std::string>& arguments) {
+std::optional<CommandLine> readArguments(CLI::App& app, std::vector<std::string> arguments) {
+    // A flag takes no value: one line. Help and version print all the same
+    // (the flag's value is only wrong, the line still readable): the value
+    // is dropped for them.
+    if (const std::string flag = flagGivenAValue(app, arguments); !flag.empty()) {
+        if (!asksForHelpOrVersion(arguments)) {
+            const std::string name = flag.substr(0, flag.find('='));
+            return failure(name + ": takes no value, not \"" + flag.substr(name.size() + 1) + "\"");
+        }
+        for (std::string& argument : arguments) {
+            const std::size_t equals = argument.find('=');
+            if (argument.starts_with("--") && equals != std::string::npos && isFlag(app, argument.substr(0, equals))) {
+                argument.resize(equals);
+            }
+        }
+    }
     // CLI11 takes the arguments last to first.
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {

@@ -12,9 +12,12 @@ namespace tavimor {
 // Rocks made out of turn: each thread takes the next rock no one has taken
 // yet and makes it, from the generator as it stands for that rock; the
 // program's thread takes them back in order, and makes one itself while
-// the next in order is not ready. At most kAhead rocks wait made.
+// the next in order is not ready. At most ahead rocks wait made: two, or
+// for rocks of detail 5 and more, tens of megabytes each with their files,
+// one, so that a run's memory stays within 100 MiB.
 struct RockSequence::Ahead {
-    static constexpr int kAhead = 2;
+    explicit Ahead(int detail) : ahead(detail >= 5 ? 1 : 2) {}
+    const int ahead;
     std::mutex lock;
     std::condition_variable changed;
     int nextToMake = 0;
@@ -25,7 +28,7 @@ struct RockSequence::Ahead {
     std::vector<MadeRock> spare;
     std::thread thread;
 
-    bool mayMakeMore(int count) const { return nextToMake < count && nextToMake - taken < kAhead + 1; }
+    bool mayMakeMore(int count) const { return nextToMake < count && nextToMake - taken < ahead + 1; }
 };
 
 namespace {
@@ -49,7 +52,7 @@ RockSequence::RockSequence(const RunSettings& settings, const DetailLevels& leve
     : settings_(settings), needs_(std::move(needs)), maker_(recipeOf(settings, needs_), levels) {
     // A rock too small to be worth a second thread is made in turn.
     if (settings.detail < 2 || settings.count < 2) return;
-    ahead_ = std::make_unique<Ahead>();
+    ahead_ = std::make_unique<Ahead>(settings.detail);
     ahead_->thread = startBesideTheProgram([this] {
         Ahead& a = *ahead_;
         std::unique_lock<std::mutex> hold(a.lock);

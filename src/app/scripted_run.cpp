@@ -111,7 +111,12 @@ private:
 }  // namespace
 
 int runScripted(const RunSettings& settings) {
-    if (!settings.quiet) putOutput("seed " + std::to_string(settings.seed.value()) + "\n");
+    if (!settings.quiet) {
+        putOutput("seed " + std::to_string(settings.seed.value()) + "\n");
+        // The seed goes out first, at once: where it cannot be written,
+        // nothing is, and main says why.
+        if (!outputFailure().empty()) return kExitFailure;
+    }
     ScriptedReport report(settings.quiet);
     return writeRun(settings, report);
 }

@@ -129,10 +129,12 @@ struct LevelText {
     std::string faces;
 };
 
-LevelText levelText(const LevelMesh& level, bool smooth) {
-    LevelText text{levelTextures(level), {}, smooth, {}};
+// With auto shading every rock's faces name normals of its own: no faces
+// are kept.
+LevelText levelText(const LevelMesh& level, Shading shading) {
+    LevelText text{levelTextures(level), {}, shading == Shading::Smooth, {}};
     appendTextureLines(text.textureLines, text.textures);
-    appendFaceLines(text.faces, level, text.textures, smooth, ObjStart{});
+    if (shading != Shading::Auto) appendFaceLines(text.faces, level, text.textures, text.smooth, ObjStart{});
     return text;
 }
 
@@ -147,7 +149,7 @@ void appendObject(std::string& out, const LevelMesh& level, const RockMesh& rock
     const TextureCoordinates& uv = rock.textures.front();
     const bool levelOwn = uv.sameAs(shared.textures);
     const bool levelFaces = levelOwn && rock.split == nullptr && start.position == 1 && start.texture == 1 &&
-                            start.normal == 1 && smooth == shared.smooth;
+                            start.normal == 1 && smooth == shared.smooth && !shared.faces.empty();
     // Room for the lines as long as they get (about 40 characters a vector),
     // so that a finely detailed rock's text is never copied to grow.
     out.reserve(out.size() + 64 + rock.name.size() + 40 * (static_cast<std::size_t>(level.positionCount) + rock.normals.size()) +
@@ -216,7 +218,7 @@ constexpr FileKind kObjFiles[] = {{".obj", FileRole::Mesh}, {".mtl", FileRole::M
 class ObjWriter final : public LevelWriter {
 public:
     ObjWriter(const LevelMesh& level, const WriterSettings& settings)
-        : level_(level), text_(levelText(level, settings.shading == Shading::Smooth)) {}
+        : level_(level), text_(levelText(level, settings.shading)) {}
 
     bool rockFiles(const RockMesh& rock, std::string_view base, std::vector<FormatFile>& files) const override {
         prepareRockFiles(files, kObjFiles, rock);

@@ -33,10 +33,12 @@ void RockMaker::make(int index, RockGeometry& rock) const {
     for (std::size_t k = 0; k < edges_.size(); ++k) {
         splitNormals(levels_.levels[finest - k], edges_[k], rock.positions, rock.normals[k], rock.split[k]);
     }
+    const Extent made = extentOf(rock.positions);
+    rock.reachAsMade = made.reach;
     if (r.origin == Origin::Base) {
         // Every level moved as the finest: they stay where they were made,
         // one inside the other. 0.0 - low keeps a zero positive.
-        const Extent extent = extentOf(rock.positions);
+        const Extent& extent = made;
         const Position shift = {0.0 - (extent.low.x + extent.high.x) / 2, 0.0 - (extent.low.y + extent.high.y) / 2,
                                 0.0 - extent.low.z};
         for (Position& p : rock.positions) p = p + shift;

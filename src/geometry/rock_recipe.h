@@ -49,6 +49,9 @@ struct RockGeometry {
     // With auto shading, the normals of each level split along sharp edges.
     std::vector<SplitNormals> split = {};
     std::vector<Extent> extents = {};
+    // How far its farthest position lies from its centre as made, before
+    // its origin moved it: what frames it on a contact sheet.
+    double reachAsMade = 0;
     // Its convex hull, around its finest level, where asked for.
     CollisionHull hull = {};
     // Its hull was asked for and could not be made.

@@ -33,6 +33,7 @@ public:
 
 private:
     friend class ReplacingFile;
+    friend class ScratchFile;
     void removeLeftoversOf(const std::string& name);
 
     std::string path_;

@@ -57,6 +57,14 @@ FileHandle createNewFile(const FileInDirectory& file, bool& exists);
 bool writeAll(FileHandle file, std::string_view bytes);
 // False when closing failed: the data may never have reached the disk.
 bool closeFile(FileHandle file);
+// A file for the program's own use in the directory, open for writing and
+// reading, that no name reaches (or none for more than an instant): it is
+// gone when it is closed or the process ends, however it ends. kNoFile on
+// failure.
+FileHandle openScratchFile(DirectoryHandle directory);
+// Reads size bytes from offset, once every write to the file is done;
+// false where it could not.
+bool readAt(FileHandle file, std::uint64_t offset, char* into, std::size_t size);
 // Puts the file from in the place of the file to, in one step.
 FileStep replaceFile(const FileInDirectory& from, const FileInDirectory& to);
 // Safe in a signal handler.

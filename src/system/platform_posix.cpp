@@ -107,6 +107,35 @@ bool writeAll(FileHandle file, std::string_view bytes) { return writeAllTo(stati
 
 bool closeFile(FileHandle file) { return close(static_cast<int>(file)) == 0; }
 
+FileHandle openScratchFile(DirectoryHandle directory) {
+    const int dir = static_cast<int>(directory);
+    int fd;
+    do {
+        fd = openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) return fd;
+    // A file system without nameless files: a hidden name, gone at once.
+    static unsigned counter = 0;
+    const std::string name = ".tavimor-scratch." + std::to_string(getpid()) + "." + std::to_string(counter++);
+    do {
+        fd = openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) unlinkat(dir, name.c_str(), 0);
+    return fd < 0 ? kNoFile : fd;
+}
+
+bool readAt(FileHandle file, std::uint64_t offset, char* into, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = pread(static_cast<int>(file), into, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        into += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
 FileStep replaceFile(const FileInDirectory& from, const FileInDirectory& to) {
     if (renameat(static_cast<int>(from.directory), from.name.c_str(), static_cast<int>(to.directory), to.name.c_str()) ==
         0) {

@@ -128,6 +128,33 @@ bool writeAll(FileHandle file, std::string_view bytes) { return writeAllTo(handl
 
 bool closeFile(FileHandle file) { return CloseHandle(handleOf(file)) != 0; }
 
+FileHandle openScratchFile(DirectoryHandle directory) {
+    // Deleted when its handle closes, which the system does for a process
+    // however it ends.
+    static unsigned counter = 0;
+    const std::wstring name = wholePathOf(directory) + L".tavimor-scratch." + std::to_wstring(GetCurrentProcessId()) +
+                              L"." + std::to_wstring(counter++);
+    const HANDLE handle = CreateFileW(usable(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE,
+                                      nullptr);
+    return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+}
+
+bool readAt(FileHandle file, std::uint64_t offset, char* into, std::size_t size) {
+    while (size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const auto chunk = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+        DWORD read = 0;
+        if (!ReadFile(handleOf(file), into, chunk, &read, &at) || read == 0) return false;
+        into += read;
+        size -= read;
+        offset += read;
+    }
+    return true;
+}
+
 FileStep replaceFile(const FileInDirectory& from, const FileInDirectory& to) {
     if (MoveFileExW(from.whole.c_str(), to.whole.c_str(), MOVEFILE_REPLACE_EXISTING)) return FileStep::Done;
     const DWORD error = GetLastError();

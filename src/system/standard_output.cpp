@@ -15,15 +15,6 @@ namespace {
 
 // The first failure to write standard output; every write after it fails.
 int outputError = 0;
-enum class Terminal { Unknown, Yes, No };
-Terminal outputTerminal = Terminal::Unknown;
-
-bool outputIsTerminal() {
-    if (outputTerminal == Terminal::Unknown) {
-        outputTerminal = platform::isTerminal(platform::Stream::Output) ? Terminal::Yes : Terminal::No;
-    }
-    return outputTerminal == Terminal::Yes;
-}
 
 // Stages text after what is held: the bytes first, then the one store that
 // makes them count as staged.
@@ -71,7 +62,10 @@ void putOutput(std::string_view text) {
         stage(text);
         heldOutput.commitStaged();
     }
-    if (outputIsTerminal() && !text.empty() && text.back() == '\n') flushOutput();
+    // A finished line goes out at once, wherever standard output goes: a
+    // file or a pipe keeps what the program said even if it is killed
+    // with SIGKILL the next instant.
+    if (!text.empty() && text.back() == '\n') flushOutput();
 }
 
 void makeRoomToStage(std::string_view text) {
@@ -88,7 +82,10 @@ void commitStagedOutput() { heldOutput.commitStaged(); }
 void dropStagedOutput() { heldOutput.stagedEnd = heldOutput.committed; }
 
 void letCommittedOutputOut() {
-    if (outputIsTerminal() && heldOutput.committed > 0) flushOutput();
+    // The name of a file in place goes out with it, to a terminal, a file
+    // or a pipe alike: only SIGKILL between the rename and this write can
+    // keep a name from being printed, and only the last one.
+    if (heldOutput.committed > 0) flushOutput();
 }
 
 std::string outputFailure() { return outputError == 0 ? std::string() : platform::errorText(outputError); }

@@ -22,6 +22,9 @@ TEST(Options, ValuesReachTheRunTyped) {
         {{"--count", "1000000", "--spike", "0"}, RunSettings{.count = 1000000, .spike = 0}},
         // Leading zeros are decimal, never octal.
         {{"--count", "010", "--seed", "0010"}, RunSettings{.count = 10, .seed = 10u}},
+        // Any number of them, one rule for every whole number.
+        {{"--seed", "000000000000000000000000000001", "--count", "05"}, RunSettings{.count = 5, .seed = 1u}},
+        {{"--seed", "0000000000000000000000000", "--spike", "00"}, RunSettings{.spike = 0, .seed = 0u}},
         {{"--seed", "4294967295"}, RunSettings{.seed = 4294967295u}},
         {{"--seed=0", "--name=a-B_9"}, RunSettings{.seed = 0u, .stem = "a-B_9"}},
         {{"--format", "stl,obj,cob"}, RunSettings{.formats = {&stlFormat(), &objFormat(), &cobFormat()}}},
@@ -110,6 +113,13 @@ TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
                                 "entry, not \"1,2,3,\""},
         {{"--scale", "1", "--scale", "2,3"}, "tavimor: --scale: may be given once only"},
         {{"--quiet", "--quiet"}, "tavimor: --quiet: may be given once only"},
+        // A flag takes no value, on or off.
+        {{"--collision=false", "--format", "glb"}, "tavimor: --collision: takes no value, not \"false\""},
+        {{"--format", "glb", "--pack=no"}, "tavimor: --pack: takes no value, not \"no\""},
+        {{"--detail", "2", "--lod=", "--format", "glb"}, "tavimor: --lod: takes no value, not \"\""},
+        {{"--collision=banana"}, "tavimor: --collision: takes no value, not \"banana\""},
+        {{"--seed", "00000000000000000000004294967296"}, "tavimor: --seed: takes a whole number from 0 to 4294967295, "
+                                                     "not \"00000000000000000000004294967296\""},
         {{"--format", "obj", "--format=glb"}, "tavimor: --format: may be given once only"},
         {{"a", "b", "--count", "2", "c"}, "tavimor: The following arguments were not expected: a b c (the options "
                                           "are --count --spike --style --seed --name --format --scale --detail "
@@ -175,7 +185,8 @@ TEST(Options, HelpAndVersionPrintWhateverElseIsGiven) {
         bool help;
     } cases[] = {{{"--help", "--count", "0"}, true},  {{"--count", "0", "-h"}, true},
                  {{"--version", "--count", "0"}, false}, {{"--pack", "--version"}, false},
-                 {{"--format", "obj,obj", "--help"}, true}, {{"stray", "--help"}, true}};
+                 {{"--format", "obj,obj", "--help"}, true}, {{"stray", "--help"}, true},
+                 {{"--pack=no", "--help"}, true}, {{"--version", "--quiet=yes"}, false}};
     for (const auto& c : cases) {
         const CommandLine command = parseCommandLine(c.args);
         EXPECT_EQ(command.action, CommandLine::Action::Print) << c.args[0] << " " << c.args[1];

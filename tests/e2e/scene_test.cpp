@@ -270,6 +270,25 @@ TEST(Scene, MemoryIsThatOfOneRock) {
         EXPECT_GT(packed, 0) << format;
         EXPECT_LT(packed, 100 * 1024) << format;
     }
+    // Flat in the count where the head lists every rock, hulls and all: what
+    // the pack keeps of each rock between its passes waits on disk.
+    for (const char* format : {"glb", "ply", "stl"}) {
+        const std::vector<std::string> pack = {"--pack", "--collision", "--style", "boulder", "--format", format,
+                                               "-o", memory, "--quiet"};
+        std::vector<std::string> few = pack, many = pack;
+        few.insert(few.end(), {"--count", "2000"});
+        many.insert(many.end(), {"--count", "12000"});
+        const long fewer = peakKilobytes(few, dir), more = peakKilobytes(many, dir);
+        ASSERT_GT(fewer, 0);
+        EXPECT_LT(more, fewer + fewer / 10) << fewer << " KiB for 2,000 rocks, " << format;
+    }
+    // Rocks of detail 5 with split normals, hulls and files of two formats
+    // made ahead stay within 100 MiB.
+    const long five = peakKilobytes({"--count", "6", "--detail", "5", "--style", "shard", "--shading", "auto",
+                                     "--collision", "--format", "glb,obj", "-o", memory, "--quiet"},
+                                    dir);
+    ASSERT_GT(five, 0);
+    EXPECT_LT(five, 100 * 1024);
     std::filesystem::remove_all(memory);
 }
 
@@ -291,6 +310,18 @@ TEST(Preview, TheSheetComesLastTheSameEveryTimeAndABadPlaceFailsClearly) {
     }
     const std::string png = readFile(first.file("sheet.png"));
     EXPECT_EQ(png, readFile(again.file("sheet.png")));
+    // Rocks on the ground are framed as the same rocks about their centres.
+    for (const char* style : {"classic", "boulder"}) {
+        TempDir centre, base;
+        for (const auto& [dir, origin] : {std::pair{&centre, "centre"}, std::pair{&base, "base"}}) {
+            ASSERT_EQ(runTavimor({"--seed", "3", "--count", "4", "--style", style, "--detail", "2", "--format", "glb",
+                                  "--origin", origin, "--preview", "sheet.png", "--preview-size", "64", "--quiet"},
+                                 dir->path())
+                          .status,
+                      0);
+        }
+        EXPECT_EQ(readFile(base.file("sheet.png")), readFile(centre.file("sheet.png"))) << style;
+    }
     // PNG counts big-endian: 192 pixels wide, 64 high.
     EXPECT_EQ(png.substr(16, 8), std::string("\0\0\0\xc0\0\0\0\x40", 8));
 
