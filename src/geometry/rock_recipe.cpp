@@ -21,7 +21,7 @@ void RockMaker::make(int index, RockGeometry& rock) const {
     if (r.style.isClassic()) {
         makeDetailedRock(generator, r.spike, r.scale, levels_, identity, rock.positions);
     } else {
-        makeStyledRock(generator, r.style, r.spike, r.scale, levels_, identity, rock.positions, rock.lumps);
+        makeStyledRock(generator, r.style, r.spike, r.scale, levels_, identity, rock.positions, rock.styled);
     }
     const auto levels = static_cast<std::size_t>(r.levels);
     const auto finest = static_cast<std::size_t>(r.detail);

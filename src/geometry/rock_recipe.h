@@ -57,7 +57,7 @@ struct RockGeometry {
     // Its hull was asked for and could not be made.
     bool hullFailed = false;
     // Room a styled rock's making and its hull use, kept for the next rock.
-    std::vector<double> lumps = {};
+    StyledRoom styled = {};
     std::vector<Position> rounded = {};
 };
 

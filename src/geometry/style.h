@@ -52,6 +52,7 @@ void shapeBoulder(StyledShape& shape, ShapeDraws& draws);
 void shapePebble(StyledShape& shape, ShapeDraws& draws);
 void shapeSlab(StyledShape& shape, ShapeDraws& draws);
 void shapeShard(StyledShape& shape, ShapeDraws& draws);
+void shapeRubble(StyledShape& shape, ShapeDraws& draws);
 
 // A colour of whole 255ths, so that a vertex colour says the same.
 constexpr Colour bytesColour(int red, int green, int blue) { return {red / 255.0, green / 255.0, blue / 255.0}; }
@@ -60,9 +61,9 @@ constexpr Colour bytesColour(int red, int green, int blue) { return {red / 255.0
 // keys the shapes of its rocks: new styles go at the end.
 inline constexpr StyleKind kStyles[] = {
     {"classic", "as always", {kRockColour}, nullptr, {}},
-    {"boulder", "massive, a few broad flat faces", {bytesColour(146, 142, 136)},  // granite grey
+    {"boulder", "massive, a few broad broken faces", {bytesColour(146, 142, 136)},  // granite grey
      shapeBoulder,
-     {{{0.05, 0.05}, {0.02, 0.04}, {0.012, 0.03}, {0.006, 0.018}, {0.003, 0.01}, {0.002, 0.005}, {0.001, 0.003}}}},
+     {{{0.02, 0.02}, {0.012, 0.025}, {0.008, 0.02}, {0.005, 0.014}, {0.003, 0.008}, {0.002, 0.005}, {0.001, 0.003}}}},
     // Worn smooth: broad swellings, hardly any grain.
     {"pebble", "smooth, river-worn", {bytesColour(166, 158, 146)},  // river-worn grey
      shapePebble,
@@ -70,11 +71,15 @@ inline constexpr StyleKind kStyles[] = {
        {0.0002, 0.0004}}}},
     {"slab", "a flat plate with broken edges", {bytesColour(181, 150, 112)},  // sandstone
      shapeSlab,
-     {{{0.04, 0.04}, {0.015, 0.03}, {0.01, 0.022}, {0.005, 0.014}, {0.0025, 0.008}, {0.0015, 0.004}, {0.001, 0.002}}}},
-    {"shard", "long, with many flat facets", {bytesColour(112, 114, 120)},  // slate
+     {{{0.02, 0.02}, {0.01, 0.03}, {0.006, 0.026}, {0.003, 0.018}, {0.002, 0.009}, {0.0012, 0.005}, {0.0008, 0.0025}}}},
+    {"shard", "long, with crisp ridges and dished facets", {bytesColour(112, 114, 120)},  // slate
      shapeShard,
-     {{{0.02, 0.03}, {0.01, 0.025}, {0.008, 0.02}, {0.004, 0.012}, {0.002, 0.007}, {0.0012, 0.0035},
-       {0.0008, 0.0018}}}},
+     {{{0.015, 0.02}, {0.007, 0.025}, {0.005, 0.022}, {0.003, 0.016}, {0.002, 0.008}, {0.0012, 0.004},
+       {0.0008, 0.002}}}},
+    {"rubble", "angular, blocky, broken on every side", {bytesColour(128, 121, 112)},  // fresh-broken grey-brown
+     shapeRubble,
+     {{{0.015, 0.015}, {0.007, 0.025}, {0.005, 0.022}, {0.003, 0.016}, {0.002, 0.008}, {0.0012, 0.004},
+       {0.0008, 0.002}}}},
 };
 inline constexpr std::size_t kStyleCount = std::size(kStyles);
 
@@ -125,13 +130,31 @@ constexpr std::optional<Style> styleNamed(std::string_view name) {
     return std::nullopt;
 }
 
+// What a styled rock's making keeps of each position, for the positions
+// on its edges at the next level: its noise (and the finer part of it),
+// the body's smooth shape there and how rough its grain is, the surface it
+// lies on (-1 the body, else a cut), the two surfaces whose crease it lies
+// on, and how much farther than its own surface the next one is; and its
+// own surface's radius there (where a crease is worn round, a little more
+// than the point's).
+struct StyledPoint {
+    double lump, fine, smooth, grain, margin, own;
+    std::int32_t side;
+    std::array<std::int32_t, 2> crease;
+};
+
+// Room a styled rock's making uses, used again from rock to rock.
+struct StyledRoom {
+    std::vector<StyledPoint> points;
+};
+
 // A rock of a style other than classic at the finest of levels, as
 // makeDetailedRock makes a classic one: it moves generator on by a rock's
 // draws, takes its shape from the run's seed and the rock's number, and
 // puts every position on its surface: level 0 on the base shape's
-// directions, each finer position on the ray through its edge's midpoint.
-// lumps is room for the noise at each position, used again.
+// directions, each finer position on the ray through a point of its edge
+// (the middle, or where the edge crosses a crease).
 void makeStyledRock(Lcg& generator, Style style, int spike, const Scale& scale, const DetailLevels& levels,
-                    const RockIdentity& rock, std::vector<Position>& positions, std::vector<double>& lumps);
+                    const RockIdentity& rock, std::vector<Position>& positions, StyledRoom& room);
 
 }  // namespace tavimor

@@ -136,8 +136,8 @@ TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
                                                          "(con)"},
         {{"--detail", "7", "--format", "glb"}, "tavimor: --detail: takes a whole number from 0 to 6, not \"7\""},
         {{"--shading", "shiny"}, "tavimor: --shading: takes flat, smooth or auto, not \"shiny\""},
-        {{"--style", "Pebble", "--format", "glb"}, "tavimor: --style: takes classic, boulder, pebble, slab or shard, "
-                                                   "not \"Pebble\""},
+        {{"--style", "Pebble", "--format", "glb"}, "tavimor: --style: takes classic, boulder, pebble, slab, shard or "
+                                                   "rubble, not \"Pebble\""},
         // A COB file keeps the classic rock, flat.
         {{"--style", "slab"}, "tavimor: --style: takes classic where --format has cob (a COB file holds classic rocks "
                               "only), not \"slab\""},

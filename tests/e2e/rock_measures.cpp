@@ -96,6 +96,29 @@ double solidityOf(const Surface& s) {
     return enclosedVolume(points, triangles) / enclosedVolume(points, convexHull(points).value());
 }
 
+constexpr double kPi = 3.141592653589793;
+
+// Solves the N x N system whose last column is the right side, by Gaussian
+// elimination with partial pivoting; false where it is singular.
+template <std::size_t N>
+bool solve(std::array<std::array<double, N + 1>, N> m, std::array<double, N>& x) {
+    for (std::size_t col = 0; col < N; ++col) {
+        std::size_t pivot = col;
+        for (std::size_t r = col + 1; r < N; ++r) {
+            if (std::abs(m[r][col]) > std::abs(m[pivot][col])) pivot = r;
+        }
+        if (!(std::abs(m[pivot][col]) > 1e-300)) return false;
+        std::swap(m[col], m[pivot]);
+        for (std::size_t r = 0; r < N; ++r) {
+            if (r == col) continue;
+            const double k = m[r][col] / m[col][col];
+            for (std::size_t c = col; c <= N; ++c) m[r][c] -= k * m[col][c];
+        }
+    }
+    for (std::size_t i = 0; i < N; ++i) x[i] = m[i][N] / m[i][i];
+    return true;
+}
+
 // Each face's neighbours across its edges; the rocks of a run share their
 // faces, so the last surface's are kept.
 const std::vector<std::array<std::size_t, 3>>& neighboursOf(const Surface& s) {
@@ -154,48 +177,173 @@ RockMeasures measure(const Surface& s) {
     }
     m.roughness = angles / static_cast<double>(3 * faces) * 180 / 3.141592653589793;
 
-    // Planar patches, grown from each face not yet in one: faces joined
-    // across edges while they lie within 4 degrees and 0.4 % of a of the
-    // first face's plane.
-    const double cosLimit = std::cos(4 * 3.141592653589793 / 180), reach = 0.004 * m.a;
-    std::vector<int> patchOf(faces, -1);
-    std::vector<std::pair<double, Point>> patches;  // area, normal
+    // Sharp edges, and the regions between them.
+    const double sharpCos = std::cos(30 * kPi / 180);
+    std::vector<std::array<bool, 3>> sharp(faces);
+    for (std::size_t f = 0; f < faces; ++f) {
+        for (std::size_t i = 0; i < 3; ++i) sharp[f][i] = dotOf(normals[f], normals[neighbours[f][i]]) < sharpCos;
+    }
+    std::vector<int> regionOf(faces, -1);
+    std::vector<std::vector<std::size_t>> regions;
     for (std::size_t seed = 0; seed < faces; ++seed) {
-        if (patchOf[seed] >= 0) continue;
-        const int id = static_cast<int>(patches.size());
-        const Point n = normals[seed];
-        const double offset = dotOf(n, s.positions[s.triangles[seed][0]]);
-        const auto fits = [&](std::size_t f) {
-            if (dotOf(normals[f], n) < cosLimit) return false;
-            for (const std::size_t v : s.triangles[f]) {
-                if (std::abs(dotOf(n, s.positions[v]) - offset) > reach) return false;
-            }
-            return true;
-        };
+        if (regionOf[seed] >= 0) continue;
+        const int id = static_cast<int>(regions.size());
+        regions.emplace_back();
         std::vector<std::size_t> stack = {seed};
-        patchOf[seed] = id;
-        double area = 0;
+        regionOf[seed] = id;
         while (!stack.empty()) {
             const std::size_t f = stack.back();
             stack.pop_back();
-            area += areas[f];
-            for (const std::size_t g : neighbours[f]) {
-                if (patchOf[g] < 0 && fits(g)) {
-                    patchOf[g] = id;
+            regions.back().push_back(f);
+            for (std::size_t i = 0; i < 3; ++i) {
+                const std::size_t g = neighbours[f][i];
+                if (!sharp[f][i] && regionOf[g] < 0) {
+                    regionOf[g] = id;
                     stack.push_back(g);
                 }
             }
         }
-        patches.push_back({area / total, n});
     }
-    std::sort(patches.begin(), patches.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
-    for (const auto& [share, normal] : patches) {
-        if (share < 0.02) break;
-        m.planarShare += share;
-        ++m.patches;
+    // Each large region's best-fitting plane (through its area's centre,
+    // normal to its least spread) and how far it strays from it.
+    struct Face {
+        double share, deviation;
+        Point normal;
+    };
+    std::vector<Face> found;
+    std::vector<bool> onFace(faces, false);
+    for (const std::vector<std::size_t>& region : regions) {
+        double area = 0;
+        Point centre = {0, 0, 0}, mean = {0, 0, 0};
+        for (const std::size_t f : region) {
+            area += areas[f];
+            for (const std::size_t v : s.triangles[f]) centre = {centre[0] + s.positions[v][0] * areas[f] / 3, centre[1] + s.positions[v][1] * areas[f] / 3, centre[2] + s.positions[v][2] * areas[f] / 3};
+            mean = {mean[0] + normals[f][0] * areas[f], mean[1] + normals[f][1] * areas[f], mean[2] + normals[f][2] * areas[f]};
+        }
+        if (area < 0.02 * total) continue;
+        centre = scaled(centre, 1 / area);
+        std::array<std::array<double, 3>, 3> moments{};
+        for (const std::size_t f : region) {
+            for (const std::size_t v : s.triangles[f]) {
+                const Point d = minus(s.positions[v], centre);
+                for (int i = 0; i < 3; ++i) {
+                    for (int j = 0; j < 3; ++j) moments[i][j] += d[i] * d[j] * areas[f] / 3;
+                }
+            }
+        }
+        // The axis of least spread: the eigenvector nearest the faces' mean
+        // normal among those of the smallest moment.
+        const std::array<Point, 3> axes = eigenvectorsOf(moments);
+        Point normal = axes[0];
+        double least = HUGE_VAL;
+        for (const Point& axis : axes) {
+            double spread = 0;
+            for (int i = 0; i < 3; ++i) {
+                for (int j = 0; j < 3; ++j) spread += axis[i] * moments[i][j] * axis[j];
+            }
+            if (spread < least) {
+                least = spread;
+                normal = axis;
+            }
+        }
+        if (dotOf(normal, mean) < 0) normal = scaled(normal, -1);
+        const double deviation = std::sqrt(least / area) / m.a;
+        if (deviation > 0.05) continue;
+        found.push_back({area / total, deviation, normal});
+        for (const std::size_t f : region) onFace[f] = true;
     }
-    m.largestPatch = patches.empty() ? 0 : patches[0].first;
-    m.twoOpposite = m.patches >= 2 && dotOf(patches[0].second, patches[1].second) < -std::cos(25 * 3.141592653589793 / 180);
+    std::sort(found.begin(), found.end(), [](const Face& x, const Face& y) { return x.share > y.share; });
+    std::vector<double> deviations;
+    for (const Face& face : found) {
+        m.faceShare += face.share;
+        deviations.push_back(face.deviation);
+    }
+    m.faces = static_cast<int>(found.size());
+    m.largestFace = found.empty() ? 0 : found[0].share;
+    m.faceDeviation = deviations.empty() ? 0 : spreadOf(deviations).median;
+    m.twoOpposite = found.size() >= 2 && dotOf(found[0].normal, found[1].normal) < -std::cos(25 * kPi / 180);
+
+    // The creases: at a position where exactly two sharp edges meet, the
+    // turn from the one to the other.
+    std::map<std::size_t, std::vector<std::size_t>> sharpAt;  // position: the far ends of its sharp edges
+    for (std::size_t f = 0; f < faces; ++f) {
+        for (std::size_t i = 0; i < 3; ++i) {
+            const std::size_t from = s.triangles[f][i], to = s.triangles[f][(i + 1) % 3];
+            if (sharp[f][i] && from < to) {
+                sharpAt[from].push_back(to);
+                sharpAt[to].push_back(from);
+            }
+        }
+    }
+    std::vector<double> turns;
+    for (const auto& [at, ends] : sharpAt) {
+        if (ends.size() != 2) continue;
+        const Point in = minus(s.positions[at], s.positions[ends[0]]), out = minus(s.positions[ends[1]], s.positions[at]);
+        const double lengths = std::sqrt(dotOf(in, in) * dotOf(out, out));
+        if (lengths > 0) turns.push_back(std::acos(std::clamp(dotOf(in, out) / lengths, -1.0, 1.0)) * 180 / kPi);
+    }
+    m.creaseTurn = turns.empty() ? 0 : spreadOf(turns).median;
+
+    // The best-fitting ellipsoid of the positions off the faces: the
+    // quadric x A x + b . x = 1 nearest them in least squares, and each
+    // position's distance from it along the ray from its centre.
+    std::vector<bool> offFace(s.positions.size(), false);
+    for (std::size_t f = 0; f < faces; ++f) {
+        if (onFace[f]) continue;
+        for (const std::size_t v : s.triangles[f]) offFace[v] = true;
+    }
+    std::array<std::array<double, 10>, 9> normal{};
+    std::size_t used = 0;
+    for (std::size_t v = 0; v < s.positions.size(); ++v) {
+        if (!offFace[v]) continue;
+        const auto& [x, y, z] = s.positions[v];
+        const double row[9] = {x * x, y * y, z * z, 2 * x * y, 2 * x * z, 2 * y * z, x, y, z};
+        for (int i = 0; i < 9; ++i) {
+            for (int j = 0; j < 9; ++j) normal[i][j] += row[i] * row[j];
+            normal[i][9] += row[i];
+        }
+        ++used;
+    }
+    m.ellipsoidDeviation = 1;
+    std::array<double, 9> q{};
+    if (used >= 9 && solve(normal, q)) {
+        const std::array<std::array<double, 3>, 3> A = {{{q[0], q[3], q[4]}, {q[3], q[1], q[5]}, {q[4], q[5], q[2]}}};
+        const Point b = {q[6], q[7], q[8]};
+        // The centre: where the gradient 2 A x + b vanishes.
+        std::array<std::array<double, 4>, 3> system{};
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) system[i][j] = 2 * A[i][j];
+            system[i][3] = -b[i];
+        }
+        std::array<double, 3> c{};
+        if (solve(system, c)) {
+            double scale = 1;
+            for (int i = 0; i < 3; ++i) {
+                for (int j = 0; j < 3; ++j) scale += c[i] * A[i][j] * c[j];
+            }
+            double squares = 0, radii = 0;
+            std::size_t n = 0;
+            bool ellipsoid = scale > 0;
+            for (std::size_t v = 0; v < s.positions.size() && ellipsoid; ++v) {
+                if (!offFace[v]) continue;
+                const Point d = {s.positions[v][0] - c[0], s.positions[v][1] - c[1], s.positions[v][2] - c[2]};
+                double form = 0;
+                for (int i = 0; i < 3; ++i) {
+                    for (int j = 0; j < 3; ++j) form += d[i] * A[i][j] * d[j];
+                }
+                if (!(form > 0)) {
+                    ellipsoid = false;
+                    break;
+                }
+                const double length = std::sqrt(dotOf(d, d)), lambda = std::sqrt(form / scale);
+                const double off = length * (1 - 1 / lambda);
+                squares += off * off;
+                radii += length;
+                ++n;
+            }
+            if (ellipsoid && n > 0) m.ellipsoidDeviation = std::sqrt(squares / static_cast<double>(n)) / (radii / static_cast<double>(n));
+        }
+    }
     return m;
 }
 

@@ -25,15 +25,27 @@ struct RockMeasures {
     double a = 0, b = 0, c = 0;
     // Its volume over its convex hull's.
     double solidity = 0;
-    // The share of its area on planar patches of at least 2 % of it (faces
-    // within 4 degrees and 0.4 % of a of one plane), how many such patches
-    // there are, and the largest's share.
-    double planarShare = 0;
-    int patches = 0;
-    double largestPatch = 0;
-    // Whether its two largest patches face nearly opposite ways (within 25
+    // Its fracture faces: regions bounded by sharp edges (where triangles'
+    // normals are more than 30 degrees apart), each at least 2 % of the
+    // area and within 5 % of a of its best-fitting plane (the rest of the
+    // surface, the body, is not): how many, their share of the area, the
+    // largest's share, and how far each strays from its plane (root mean
+    // square, a fraction of a), the median of them.
+    int faces = 0;
+    double faceShare = 0;
+    double largestFace = 0;
+    double faceDeviation = 0;
+    // Whether its two largest faces face nearly opposite ways (within 25
     // degrees).
     bool twoOpposite = false;
+    // Along its sharp edges, the median turn from one edge to the next
+    // where a crease runs on through a position, in degrees (0 where there
+    // is none): a crease that zigzags over triangles turns by tens.
+    double creaseTurn = 0;
+    // How far the surface outside its faces strays from its best-fitting
+    // ellipsoid along rays from its centre, root mean square, a fraction
+    // of its mean radius.
+    double ellipsoidDeviation = 0;
     // The mean angle between neighbouring faces' normals, in degrees.
     double roughness = 0;
 };

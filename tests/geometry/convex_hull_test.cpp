@@ -161,14 +161,14 @@ TEST(ConvexHull, FindsTheBruteForceHullsFacesOnRandomAndDegenerateSets) {
 // its plane by some tenths of a millionth.
 TEST(ConvexHull, TakesFlatFacesRoundedToSinglePrecision) {
     const DetailLevels levels = buildDetailLevels(3);
-    std::vector<double> lumps;
+    StyledRoom room;
     for (const std::string_view name : {"boulder", "slab", "shard"}) {
         const Style style = *styleNamed(name);
         for (int number = 0; number < 8; ++number) {
             SCOPED_TRACE(std::string(name) + " " + std::to_string(number));
             Lcg generator{3};
             std::vector<Position> rock;
-            makeStyledRock(generator, style, 0, {}, levels, {3, number}, rock, lumps);
+            makeStyledRock(generator, style, 0, {}, levels, {3, number}, rock, room);
             const double exact = enclosedVolume(rock, convexHull(rock).value());
             for (Position& p : rock) p = {double(float(p.x)), double(float(p.y)), double(float(p.z))};
             const auto triangles = convexHull(rock).value();
@@ -184,21 +184,38 @@ TEST(ConvexHull, TakesFlatFacesRoundedToSinglePrecision) {
 // hull says it could not be made (which the run reports) rather than
 // ending the program from whichever thread made it.
 TEST(ConvexHull, SaysSoWhereRoundingBreaksIt) {
-    const DetailLevels levels = buildDetailLevels(3);
-    std::vector<double> lumps;
+    // Cubes turned every which way, each side a grid of points rounded to
+    // single precision: flat faces of many points, a few tenths of a
+    // millionth off their planes.
     int broken = 0;
-    for (int number = 0; number < 40; ++number) {
-        Lcg generator{3};
-        std::vector<Position> rock;
-        makeStyledRock(generator, *styleNamed("slab"), 0, {}, levels, {3, number}, rock, lumps);
-        for (Position& p : rock) p = {double(float(p.x)), double(float(p.y)), double(float(p.z))};
-        for (const double tolerance : {1e-9, 1e-10}) {
-            const auto triangles = convexHull(rock, tolerance);
+    for (int turn = 0; turn < 10; ++turn) {
+        SCOPED_TRACE(turn);
+        const double a = 0.3 + 0.1 * turn, b = 0.7 - 0.05 * turn;
+        const Position ex = unitOf({std::cos(a), std::sin(a), 0.1}), leaning = {-std::sin(a), std::cos(a), b};
+        const Position ey = unitOf(leaning - ex * dot(leaning, ex)), ez = cross(ex, ey);
+        std::vector<Position> points;
+        constexpr int kSteps = 12;
+        for (int side = 0; side < 6; ++side) {
+            for (int i = 0; i <= kSteps; ++i) {
+                for (int j = 0; j <= kSteps; ++j) {
+                    const double u = -1 + 2.0 * i / kSteps, v = -1 + 2.0 * j / kSteps, w = side % 2 ? 1 : -1;
+                    const Position local = side < 2 ? Position{w, u, v} : (side < 4 ? Position{u, w, v} : Position{u, v, w});
+                    const Position p = ex * local.x + ey * local.y + ez * local.z;
+                    points.push_back({double(float(p.x)), double(float(p.y)), double(float(p.z))});
+                }
+            }
+        }
+        // At the tolerance hulls are made with, every one is whole.
+        const auto made = convexHull(points);
+        ASSERT_TRUE(made);
+        EXPECT_EQ(flawOf(points, *made, {}, HUGE_VAL), "");
+        for (const double tolerance : {1e-9, 1e-10, 1e-11}) {
+            const auto triangles = convexHull(points, tolerance);
             if (!triangles) {
                 ++broken;
                 continue;
             }
-            EXPECT_EQ(flawOf(rock, *triangles, {}, HUGE_VAL), "") << number << " at " << tolerance;
+            EXPECT_EQ(flawOf(points, *triangles, {}, HUGE_VAL), "") << tolerance;
         }
     }
     EXPECT_GT(broken, 0) << "no hull of these broke: the test no longer tries the broken path";

@@ -26,7 +26,7 @@ bool sameBits(const Position& a, const Position& b) { return std::memcmp(&a, &b,
 // and the run's generator moved on by one rock.
 TEST(StyledRocks, KeepTheRulesOfTheClassicRock) {
     const DetailLevels coarser = buildDetailLevels(2);
-    std::vector<double> lumps;
+    StyledRoom room;
     for (std::size_t index = 1; index < kStyleCount; ++index) {
         const Style style(index);
         for (const int spike : {0, 9}) {
@@ -35,11 +35,11 @@ TEST(StyledRocks, KeepTheRulesOfTheClassicRock) {
                 const RockIdentity rock{2026, number};
                 Lcg generator{77}, classic{77};
                 std::vector<Position> fine, coarse;
-                makeStyledRock(generator, style, spike, {}, levelsUpTo3(), rock, fine, lumps);
+                makeStyledRock(generator, style, spike, {}, levelsUpTo3(), rock, fine, room);
                 makeRock(classic, spike);
                 EXPECT_EQ(generator.state, classic.state);
                 Lcg again{77};
-                makeStyledRock(again, style, spike, {}, coarser, rock, coarse, lumps);
+                makeStyledRock(again, style, spike, {}, coarser, rock, coarse, room);
                 ASSERT_EQ(coarse.size(), static_cast<std::size_t>(coarser.levels.back().positionCount));
                 for (std::size_t i = 0; i < coarse.size(); ++i) ASSERT_TRUE(sameBits(coarse[i], fine[i])) << i;
 
@@ -56,6 +56,30 @@ TEST(StyledRocks, KeepTheRulesOfTheClassicRock) {
                 EXPECT_GE(reach, 0.8);
                 EXPECT_LE(reach, 2.5);
             }
+        }
+    }
+}
+
+// What a rock's making keeps between levels is its own: a rock made in
+// room another rock (of more detail) used comes out the same to the bit,
+// and its levels are those of the rock of more detail, the finest of them
+// too.
+TEST(StyledRocks, MakeTheSameLevelsWhateverCameBefore) {
+    const DetailLevels four = buildDetailLevels(4), five = buildDetailLevels(5);
+    for (std::size_t index = 1; index < kStyleCount; ++index) {
+        SCOPED_TRACE(std::string(Style(index).name()));
+        const RockIdentity rock{7, 3};
+        Lcg generator{1};
+        StyledRoom fresh, used;
+        std::vector<Position> alone, finer, after;
+        makeStyledRock(generator, Style(index), 9, {}, four, rock, alone, fresh);
+        makeStyledRock(generator, Style(index), 9, {}, five, {7, 4}, finer, used);
+        makeStyledRock(generator, Style(index), 9, {}, five, rock, finer, used);
+        makeStyledRock(generator, Style(index), 9, {}, four, rock, after, used);
+        ASSERT_EQ(alone.size(), after.size());
+        for (std::size_t i = 0; i < alone.size(); ++i) {
+            ASSERT_TRUE(sameBits(alone[i], after[i])) << i;
+            ASSERT_TRUE(sameBits(alone[i], finer[i])) << i;
         }
     }
 }
@@ -115,8 +139,8 @@ TEST(SplitNormals, EachSideOfASharpEdgeKeepsItsOwnAndSmoothSurfacesStaySmooth) {
     const LevelMesh& level = levelsUpTo3().levels.back();
     Lcg generator{1};
     std::vector<Position> pebble;
-    std::vector<double> lumps;
-    makeStyledRock(generator, *styleNamed("pebble"), 0, {}, levelsUpTo3(), {1, 0}, pebble, lumps);
+    StyledRoom room;
+    makeStyledRock(generator, *styleNamed("pebble"), 0, {}, levelsUpTo3(), {1, 0}, pebble, room);
     smoothNormals(level, pebble, smooth);
     splitNormals(level, edgesOf(level), pebble, smooth, split);
     EXPECT_TRUE(split.owners.empty());

@@ -123,6 +123,7 @@ TEST(Completion, OffersWhatEachPlaceTakes) {
         {"tavimor --count 3 --detail ", "0\n1\n2\n3\n4\n5\n6\n"},
         {"tavimor --shading ", "auto\nflat\nsmooth\n"},
         {"tavimor --style s", "shard\nslab\n"},
+        {"tavimor --style r", "rubble\n"},
         {"tavimor --st", "--style\n"},
         {"tavimor --origin ", "base\ncentre\n"},
         {"tavimor --co", "--collision\n--count\n"},

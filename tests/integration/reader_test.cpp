@@ -384,7 +384,8 @@ TEST(Reader, AssimpAndTheValidatorTakeEveryStyleWithAutoShadingInEveryFormat) {
     }
     const CommandResult validated = runCommand(validate, dir.path());
     EXPECT_EQ(validated.status, 0) << validated.output << validated.errors;
-    EXPECT_NE(validated.output.find("12 files: 0 errors, 0 warnings"), std::string::npos) << validated.output;
+    const std::string files = std::to_string(validate.size() - 4) + " files: 0 errors, 0 warnings";
+    EXPECT_NE(validated.output.find(files), std::string::npos) << validated.output;
 }
 
 }  // namespace
