@@ -83,7 +83,7 @@ test-release:
 test-sanitize:
 	cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON -DTAVIMOR_SANITIZE=ON -DTAVIMOR_WERROR=$(WERROR)
 	cmake --build $(SANITIZE) -j $(JOBS)
-	ctest --test-dir $(SANITIZE) --output-on-failure -j $(JOBS) -LE 'exhaustive|wine|measures'
+	ctest --test-dir $(SANITIZE) --output-on-failure -j $(JOBS) -LE 'exhaustive|wine|measures|blender'
 
 bench:
 	./tools/install-deps test

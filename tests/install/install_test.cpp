@@ -25,7 +25,7 @@ TEST(Install, PutsTheProgramItsManualItsCompletionAndItsReadmeUnderThePrefix) {
     ASSERT_EQ(install.status, 0) << install.output << install.errors;
     for (const char* file : {"bin/tavimor", "share/man/man1/tavimor.1", "share/bash-completion/completions/tavimor",
                              "share/doc/tavimor/README.md", "share/doc/tavimor/copyright",
-                             "share/doc/tavimor/changelog.gz"}) {
+                             "share/doc/tavimor/changelog.gz", "share/tavimor/blender/tavimor_rocks/__init__.py"}) {
         EXPECT_TRUE(fileExists(prefix.file(file))) << file;
     }
     const CommandResult version = runCommand({prefix.file("bin/tavimor"), "--version"}, "/");

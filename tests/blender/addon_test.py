@@ -1,0 +1,232 @@
+# The Blender add-on, driven in a real Blender: the objects it makes
+# against the files the program writes for the same options, and its
+# failures reported with the scene and the temporary folder left as found.
+# usage: blender -b --factory-startup --python addon_test.py -- PROGRAM ADDON_DIR
+import math
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+import addon_utils
+import bpy
+
+program, addon_source = sys.argv[sys.argv.index("--") + 1:][:2]
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAILED:", what)
+
+
+# The add-on installed as a user installs it, into scripts of our own.
+scripts = tempfile.mkdtemp(prefix="tavimor-scripts-")
+shutil.copytree(addon_source, os.path.join(scripts, "addons", "tavimor_rocks"))
+bpy.utils.script_paths_pref = None
+sys.path.insert(0, os.path.join(scripts, "addons"))
+addon_utils.enable("tavimor_rocks", default_set=True)
+prefs = bpy.context.preferences.addons["tavimor_rocks"].preferences
+prefs.program = program  # the build under test, whatever PATH holds
+
+# Every temporary folder the add-on makes goes under this one.
+temporary = tempfile.mkdtemp(prefix="tavimor-tmp-")
+tempfile.tempdir = temporary
+
+
+def clear_scene():
+    for obj in list(bpy.data.objects):
+        bpy.data.objects.remove(obj, do_unlink=True)
+    for collection in list(bpy.data.collections):
+        bpy.data.collections.remove(collection)
+
+
+def read_obj(path):
+    """Each object of an OBJ file: its positions and its faces' count."""
+    objects, current = {}, None
+    positions = []
+    for line in open(path):
+        if line.startswith("o "):
+            current = line.split()[1]
+            objects[current] = {"first": len(positions), "positions": [], "faces": 0}
+        elif line.startswith("v "):
+            p = tuple(float(x) for x in line.split()[1:4])
+            positions.append(p)
+            objects[current]["positions"].append(p)
+        elif line.startswith("f "):
+            objects[current]["faces"] += 1
+        elif line.startswith("Kd "):
+            pass
+    return objects
+
+
+def colour_of(mtl):
+    for line in open(mtl):
+        if line.startswith("Kd "):
+            return tuple(float(x) for x in line.split()[1:4])
+    return None
+
+
+def program_files(options):
+    folder = tempfile.mkdtemp(prefix="expected-", dir=scripts)
+    subprocess.run([program] + options + ["--format", "obj", "--name", "ROCK", "-o", folder, "--quiet"], check=True)
+    objects, colour = {}, None
+    for name in sorted(os.listdir(folder)):
+        if name.endswith(".obj"):
+            for key, value in read_obj(os.path.join(folder, name)).items():
+                value["file"] = name
+                objects[key] = value
+        elif name.endswith(".mtl"):
+            colour = colour_of(os.path.join(folder, name))
+    return objects, colour
+
+
+def world_positions(obj):
+    """An object's positions back in the file's axes (Y up), without the
+    place the add-on gave it."""
+    rotation = obj.matrix_world.to_3x3()
+    inverse = rotation.inverted()
+    return [tuple(inverse @ (rotation @ v.co)) for v in obj.data.vertices]
+
+
+# The operator's values and the program's options they stand for.
+CASES = [
+    ({"style": "classic", "count": 2, "seed": 11, "detail": 1, "shading": "smooth"},
+     ["--style", "classic", "--count", "2", "--seed", "11", "--detail", "1", "--shading", "smooth"]),
+    ({"style": "boulder", "count": 3, "seed": 5, "detail": 2, "shading": "auto", "collision": True, "origin": "base"},
+     ["--style", "boulder", "--count", "3", "--seed", "5", "--detail", "2", "--shading", "auto", "--collision",
+      "--origin", "base"]),
+    ({"style": "rubble", "count": 2, "seed": 8, "detail": 1, "shading": "flat", "lod": True},
+     ["--style", "rubble", "--count", "2", "--seed", "8", "--detail", "1", "--shading", "flat", "--lod"]),
+    ({"style": "slab", "count": 4, "seed": 3, "detail": 1, "shading": "auto", "pack": True, "collision": True,
+      "scale": (2.0, 0.5, 1.0)},
+     ["--style", "slab", "--count", "4", "--seed", "3", "--detail", "1", "--shading", "auto", "--pack", "--collision",
+      "--scale", "2.0,0.5,1.0"]),
+]
+
+cursor = (1.5, -2.0, 0.25)
+for values, options in CASES:
+    label = " ".join(options)
+    clear_scene()
+    bpy.context.scene.cursor.location = cursor
+    result = bpy.ops.mesh.tavimor_rocks(**values)
+    check(result == {'FINISHED'}, label + ": finished")
+    expected, colour = program_files(options + ["--spike", "5"])
+    made = {obj.name: obj for obj in bpy.data.objects}
+    check(sorted(made) == sorted(expected), label + ": names %s, files %s" % (sorted(made), sorted(expected)))
+    for name, want in expected.items():
+        obj = made.get(name)
+        if obj is None:
+            continue
+        mesh = obj.data
+        check(len(mesh.vertices) == len(want["positions"]), name + ": vertex count")
+        check(len(mesh.polygons) == want["faces"], name + ": face count")
+        worst = max(max(abs(a - b) for a, b in zip(v.co, p)) for v, p in zip(mesh.vertices, want["positions"]))
+        check(worst < 1e-5, name + ": positions as in the file (%g)" % worst)
+        hull = name.startswith("UCX_")
+        if hull:
+            check(obj.display_type == 'WIRE' and obj.hide_render, name + ": a hull, wire and hidden from render")
+            continue
+        check(not obj.hide_render and obj.display_type != 'WIRE', name + ": a rock, rendered")
+        smooth = [p.use_smooth for p in mesh.polygons]
+        sharp = sum(e.use_edge_sharp for e in mesh.edges)
+        if values["shading"] == "flat":
+            check(not any(smooth), name + ": flat")
+        else:
+            check(all(smooth), name + ": smooth")
+            check((sharp > 0) == (values["shading"] == "auto" and values["style"] != "classic"),
+                  name + ": %d sharp edges for %s" % (sharp, values["shading"]))
+        material = mesh.materials[0] if mesh.materials else None
+        check(material is not None and all(abs(a - b) < 1e-4 for a, b in zip(material.diffuse_color, colour)),
+              name + ": its material's colour")
+        if values.get("lod"):
+            level = name.rsplit("_LOD", 1)[1]
+            check([c.name for c in obj.users_collection] == ["ROCK_LOD" + level], name + ": its level's collection")
+    # Placement: without a pack the first rock at the cursor, the others in
+    # a grid beside it; a pack as the program laid it out, about the cursor.
+    rocks = [o for o in made.values() if not o.name.startswith("UCX_")]
+    first = min(rocks, key=lambda o: o.name)
+    if values.get("pack"):
+        check(all(tuple(o.location) == tuple(bpy.context.scene.cursor.location) for o in rocks), label + ": pack at the cursor")
+    else:
+        check((first.location - bpy.context.scene.cursor.location).length < 1e-6, label + ": first rock at the cursor")
+        places = {tuple(round(x, 4) for x in o.location) for o in rocks if "_LOD1" not in o.name}
+        check(len(places) == values["count"], label + ": a grid cell a rock")
+    check(os.listdir(temporary) == [], label + ": no temporary folder left")
+
+# Again with new values, as the redo panel does after undoing the last
+# run: what is made replaces nothing by itself, so each run adds exactly
+# its own objects, and a seed of -1 draws a new one each time.
+clear_scene()
+bpy.ops.mesh.tavimor_rocks(count=2, seed=-1, detail=0)
+first = [tuple(v.co) for v in bpy.data.objects[0].data.vertices]
+clear_scene()
+bpy.ops.mesh.tavimor_rocks(count=2, seed=-1, detail=0)
+check(len(bpy.data.objects) == 2, "a run makes its own rocks only")
+check([tuple(v.co) for v in bpy.data.objects[0].data.vertices] != first, "a seed of -1 draws a new one")
+
+# Failures: reported, the scene unchanged, no temporary folder left.
+fake = os.path.join(scripts, "fake-tavimor")
+
+
+def write_fake(version, status, said):
+    with open(fake, "w") as f:
+        f.write("#!/bin/sh\nif [ \"$1\" = --version ]; then echo 'tavimor %s'; exit 0; fi\n"
+                "echo '%s' >&2\nexit %d\n" % (version, said, status))
+    os.chmod(fake, 0o755)
+
+
+FAILURES = [
+    ("no program found", "", {"PATH": scripts}, {}, "was not found on PATH"),
+    ("no program where the preferences say", os.path.join(scripts, "nothing"), {}, {}, "no program at"),
+    ("a bad value", program, {}, {"scale": (1e30, 1.0, 1.0)}, "tavimor: --scale: takes factors from 0.001 to 1000"),
+    ("a program too old", fake, {}, {}, "needs 2.0 or later"),
+    ("a failed run", fake, {}, {}, "tavimor: ./ROCK0.obj: No space left on device"),
+]
+for what, path, environment, values, said in FAILURES:
+    clear_scene()
+    bpy.ops.mesh.primitive_cube_add()
+    before = sorted(o.name for o in bpy.data.objects)
+    if what == "a program too old":
+        write_fake("1.9", 0, "")
+    elif what == "a failed run":
+        write_fake("2.0", 1, "tavimor: ./ROCK0.obj: No space left on device")
+    prefs.program = path
+    saved = {k: os.environ.get(k) for k in environment}
+    os.environ.update(environment)
+    message = ""
+    try:
+        result = bpy.ops.mesh.tavimor_rocks(count=2, seed=1, **values)
+    except RuntimeError as error:  # how Blender hands an operator's error report to a script
+        message = str(error)
+        result = {'CANCELLED'}
+    except Exception:
+        message = traceback.format_exc()
+        result = None
+    for k, v in saved.items():
+        if v is None:
+            os.environ.pop(k, None)
+        else:
+            os.environ[k] = v
+    check(result == {'CANCELLED'}, what + ": cancelled, not raised (%s)" % message)
+    check(said in message and "Traceback" not in message, what + ": reported %r" % message)
+    check(sorted(o.name for o in bpy.data.objects) == before, what + ": the scene unchanged")
+    check(os.listdir(temporary) == [], what + ": no temporary folder left")
+prefs.program = program
+
+# How long making and importing 10 detail-3 rocks takes inside Blender.
+clear_scene()
+start = time.perf_counter()
+bpy.ops.mesh.tavimor_rocks(count=10, seed=2026, detail=3, style="boulder", shading="auto")
+print("10 detail-3 boulders made and imported in %.2f s" % (time.perf_counter() - start))
+
+shutil.rmtree(scripts, ignore_errors=True)
+shutil.rmtree(temporary, ignore_errors=True)
+print("%d failures" % len(failures))
+sys.stdout.flush()
+os._exit(1 if failures else 0)
