@@ -159,16 +159,28 @@ for values, options in CASES:
         check(len(places) == values["count"], label + ": a grid cell a rock")
     check(os.listdir(temporary) == [], label + ": no temporary folder left")
 
-# Again with new values, as the redo panel does after undoing the last
-# run: what is made replaces nothing by itself, so each run adds exactly
-# its own objects, and a seed of -1 draws a new one each time.
+# The redo panel: Blender undoes the last run and runs the operator again
+# with the new values, so the new rocks replace the old ones. A seed of -1
+# draws a new rock each time. Headless, a script's operator call pushes no
+# undo step of its own, so the test pushes the one the window manager
+# pushes after an operator run from the menu.
 clear_scene()
+bpy.context.preferences.edit.undo_steps = 32
+bpy.ops.ed.undo_push(message="before the rocks")
+bpy.ops.mesh.tavimor_rocks(count=3, seed=1, detail=0, collision=True)
+bpy.ops.ed.undo_push(message="Rocks (tavimor)")
+check(len(bpy.data.objects) == 6, "the first run's rocks and hulls")
+bpy.ops.ed.undo()
 bpy.ops.mesh.tavimor_rocks(count=2, seed=-1, detail=0)
-first = [tuple(v.co) for v in bpy.data.objects[0].data.vertices]
-clear_scene()
+bpy.ops.ed.undo_push(message="Rocks (tavimor)")
+names = sorted(o.name for o in bpy.data.objects)
+check(len(names) == 2 and not any(n.startswith("UCX_") for n in names),
+      "the redo's rocks replace the first run's: %s" % names)
+first = [tuple(v.co) for v in bpy.data.objects[names[0]].data.vertices]
+bpy.ops.ed.undo()
 bpy.ops.mesh.tavimor_rocks(count=2, seed=-1, detail=0)
-check(len(bpy.data.objects) == 2, "a run makes its own rocks only")
-check([tuple(v.co) for v in bpy.data.objects[0].data.vertices] != first, "a seed of -1 draws a new one")
+check(len(bpy.data.objects) == 2, "a redo again makes its own rocks only")
+check([tuple(v.co) for v in bpy.data.objects[names[0]].data.vertices] != first, "a seed of -1 draws a new one")
 
 # Failures: reported, the scene unchanged, no temporary folder left.
 fake = os.path.join(scripts, "fake-tavimor")
