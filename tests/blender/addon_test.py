@@ -104,9 +104,9 @@ CASES = [
     ({"style": "rubble", "count": 2, "seed": 8, "detail": 1, "shading": "flat", "lod": True},
      ["--style", "rubble", "--count", "2", "--seed", "8", "--detail", "1", "--shading", "flat", "--lod"]),
     ({"style": "slab", "count": 4, "seed": 3, "detail": 1, "shading": "auto", "pack": True, "collision": True,
-      "scale": (2.0, 0.5, 1.0)},
+      "scale": (2.0, 0.1, 1.0)},
      ["--style", "slab", "--count", "4", "--seed", "3", "--detail", "1", "--shading", "auto", "--pack", "--collision",
-      "--scale", "2.0,0.5,1.0"]),
+      "--scale", "2,0.1,1"]),
 ]
 
 cursor = (1.5, -2.0, 0.25)

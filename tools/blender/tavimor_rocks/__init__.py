@@ -99,7 +99,9 @@ def arguments(op, seed):
     """The program's options for the operator's values."""
     args = ["--count", str(op.count), "--seed", str(seed), "--spike", str(op.spike), "--style", op.style,
             "--detail", str(op.detail), "--shading", op.shading,
-            "--scale", ",".join(repr(float(v)) for v in op.scale), "--origin", op.origin]
+            # A panel's float is single precision: six digits give back what
+            # was typed (0.1, not 0.10000000149011612).
+            "--scale", ",".join("%.6g" % v for v in op.scale), "--origin", op.origin]
     if op.collision:
         args.append("--collision")
     if op.lod:
