@@ -126,7 +126,9 @@ TEST_P(StylesAtDetail, MeasureAsTheirFamilies) {
              // At detail 4 the worn rims are rounded over several
              // triangles, so a bed's region runs on past its rim into the
              // edges and the two beds are no longer regions of their own.
-             if (detail == 3) EXPECT_EQ(m.opposite, 1);
+             if (detail == 3) {
+                 EXPECT_EQ(m.opposite, 1);
+             }
          }},
         {"shard",
          [](const Medians& m, const auto&) {
