@@ -2,10 +2,8 @@
 # against the files the program writes for the same options, and its
 # failures reported with the scene and the temporary folder left as found.
 # usage: blender -b --factory-startup --python addon_test.py -- PROGRAM ADDON_DIR
-import math
 import os
 import shutil
-import stat
 import subprocess
 import sys
 import tempfile
@@ -28,7 +26,6 @@ def check(condition, what):
 # The add-on installed as a user installs it, into scripts of our own.
 scripts = tempfile.mkdtemp(prefix="tavimor-scripts-")
 shutil.copytree(addon_source, os.path.join(scripts, "addons", "tavimor_rocks"))
-bpy.utils.script_paths_pref = None
 sys.path.insert(0, os.path.join(scripts, "addons"))
 addon_utils.enable("tavimor_rocks", default_set=True)
 prefs = bpy.context.preferences.addons["tavimor_rocks"].preferences
@@ -49,19 +46,14 @@ def clear_scene():
 def read_obj(path):
     """Each object of an OBJ file: its positions and its faces' count."""
     objects, current = {}, None
-    positions = []
     for line in open(path):
         if line.startswith("o "):
             current = line.split()[1]
-            objects[current] = {"first": len(positions), "positions": [], "faces": 0}
+            objects[current] = {"positions": [], "faces": 0}
         elif line.startswith("v "):
-            p = tuple(float(x) for x in line.split()[1:4])
-            positions.append(p)
-            objects[current]["positions"].append(p)
+            objects[current]["positions"].append(tuple(float(x) for x in line.split()[1:4]))
         elif line.startswith("f "):
             objects[current]["faces"] += 1
-        elif line.startswith("Kd "):
-            pass
     return objects
 
 
@@ -78,20 +70,10 @@ def program_files(options):
     objects, colour = {}, None
     for name in sorted(os.listdir(folder)):
         if name.endswith(".obj"):
-            for key, value in read_obj(os.path.join(folder, name)).items():
-                value["file"] = name
-                objects[key] = value
+            objects.update(read_obj(os.path.join(folder, name)))
         elif name.endswith(".mtl"):
             colour = colour_of(os.path.join(folder, name))
     return objects, colour
-
-
-def world_positions(obj):
-    """An object's positions back in the file's axes (Y up), without the
-    place the add-on gave it."""
-    rotation = obj.matrix_world.to_3x3()
-    inverse = rotation.inverted()
-    return [tuple(inverse @ (rotation @ v.co)) for v in obj.data.vertices]
 
 
 # The operator's values and the program's options they stand for.

@@ -259,7 +259,6 @@ RockMeasures measure(const Surface& s) {
         deviations.push_back(face.deviation);
     }
     m.faces = static_cast<int>(found.size());
-    m.largestFace = found.empty() ? 0 : found[0].share;
     m.faceDeviation = deviations.empty() ? 0 : spreadOf(deviations).median;
     m.twoOpposite = found.size() >= 2 && dotOf(found[0].normal, found[1].normal) < -std::cos(25 * kPi / 180);
 

@@ -28,12 +28,11 @@ struct RockMeasures {
     // Its fracture faces: regions bounded by sharp edges (where triangles'
     // normals are more than 30 degrees apart), each at least 2 % of the
     // area and within 5 % of a of its best-fitting plane (the rest of the
-    // surface, the body, is not): how many, their share of the area, the
-    // largest's share, and how far each strays from its plane (root mean
-    // square, a fraction of a), the median of them.
+    // surface, the body, is not): how many, their share of the area, and
+    // how far each strays from its plane (root mean square, a fraction of
+    // a), the median of them.
     int faces = 0;
     double faceShare = 0;
-    double largestFace = 0;
     double faceDeviation = 0;
     // Whether its two largest faces face nearly opposite ways (within 25
     // degrees).

@@ -111,16 +111,15 @@ def arguments(op, seed):
     return args
 
 
-def check_version(version, op):
-    used = ["count", "seed", "spike", "style", "detail", "shading", "scale", "origin"]
-    used += [name for name in ("collision", "lod", "pack") if getattr(op, name)]
-    for name in used:
+def check_version(version, args, style):
+    """Refuses a program older than an option the run passes."""
+    for name in (a[2:] for a in args if a.startswith("--")):
         if version < OPTION_SINCE[name]:
             raise TavimorError("tavimor: the program is version %d.%d; --%s needs %d.%d or later"
                                % (version + (name,) + OPTION_SINCE[name]))
-    if version < STYLE_SINCE[op.style]:
+    if version < STYLE_SINCE[style]:
         raise TavimorError("tavimor: the program is version %d.%d; the %s style needs %d.%d or later"
-                           % (version + (op.style,) + STYLE_SINCE[op.style]))
+                           % (version + (style,) + STYLE_SINCE[style]))
 
 
 def run_program(program, args, folder):
@@ -161,7 +160,7 @@ def mark_split_edges_sharp(mesh):
         edge.use_edge_sharp = any((at[(faces[0], v)] - at[(faces[1], v)]).length > 1e-4 for v in edge.vertices)
 
 
-def import_file(context, path):
+def import_file(path):
     """Imports one OBJ, returning the objects it made."""
     before = set(bpy.data.objects)
     result = bpy.ops.wm.obj_import(filepath=path)
@@ -214,9 +213,10 @@ def move_to_collection(context, objects, name):
 
 def make_rocks(op, context, folder):
     program = program_path(context)
-    check_version(version_of(program), op)
     seed = op.seed if op.seed >= 0 else random.randrange(0, 2 ** 32)
-    run_program(program, arguments(op, seed), folder)
+    args = arguments(op, seed)
+    check_version(version_of(program), args, op.style)
+    run_program(program, args, folder)
     files = sorted(glob.glob(os.path.join(folder, "*.obj")))
     if not files:
         raise TavimorError("tavimor: the run wrote no rocks")
@@ -224,7 +224,7 @@ def make_rocks(op, context, folder):
     try:
         levels = {}  # level (None without --lod): each file's objects, in the rocks' order
         for path in files:
-            objects = import_file(context, path)
+            objects = import_file(path)
             made += objects
             finish_objects(objects, op.shading)
             levels.setdefault(level_of(path), []).append(objects)
