@@ -39,6 +39,9 @@ public:
         if (!wanted_) return;
         done_ = done;
         total_ = total;
+        // The last count is never drawn: the last name has gone out by then,
+        // and a line drawn under it would only be taken off again at the end.
+        if (done >= total) return;
         const auto now = SteadyClock::now();
         if (now - start_ < std::chrono::seconds(1) || now - drawn_ < std::chrono::milliseconds(200)) return;
         drawn_ = now;
