@@ -267,6 +267,17 @@ void addSceneOptions(CLI::App& app, RunSettings& s) {
                   }
                   return false;
               });
+    addOption(app, "--textures", "PIXELS",
+              "Also bake maps of PIXELS square from each rock's finest surface, a power of two from " +
+                  range(kFewestTexturePixels, kMostTexturePixels) +
+                  ": base colour, normal and occlusion/roughness/metal, in glb and beside obj (ply: a colour per vertex)",
+              "a power of two from " + range(kFewestTexturePixels, kMostTexturePixels), [&](const std::string& text) {
+                  int pixels = 0;
+                  if (!parseWhole(text, kFewestTexturePixels, kMostTexturePixels, pixels)) return false;
+                  if ((pixels & (pixels - 1)) != 0) return false;
+                  s.textures = pixels;
+                  return true;
+              });
     addFlag(app, "--lod", s.lod, "Each rock at every detail from D down to 0, as STEM<n>_LOD0 (finest) ... _LOD<D>");
     addFlag(app, "--pack", s.pack, "All rocks in one file per format, STEM.<ext>, on a grid, each standing on the ground");
 }
@@ -336,6 +347,10 @@ std::string formatClash(const RunSettings& s) {
             return "--collision: goes with formats other than " + std::string(format->name()) + " (" +
                    std::string(no.collision) + ")";
         }
+        if (!no.textures.empty() && s.textures > 0) {
+            return "--textures: goes with formats other than " + std::string(format->name()) + " (" +
+                   std::string(no.textures) + ")";
+        }
     }
     return {};
 }
@@ -352,6 +367,7 @@ std::string sceneClash(const RunSettings& s) {
         }
     }
     if (s.pack && s.lod) return "--pack: goes without --lod (levels of detail are files of their own)";
+    if (s.pack && s.textures > 0) return "--pack: goes without --textures (each rock's maps are files of their own)";
     return {};
 }
 

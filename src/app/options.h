@@ -23,7 +23,7 @@ struct CommandLine {
 inline constexpr std::string_view kUsage =
     "usage: tavimor [--count N] [--spike K] [--style STYLE] [--seed S] [--name STEM]\n"
     "               [--format F[,F...]] [--scale X[,Y,Z]] [--detail D]\n"
-    "               [--shading flat|smooth|auto] [--lod] [--pack]\n"
+    "               [--shading flat|smooth|auto] [--textures PIXELS] [--lod] [--pack]\n"
     "               [--origin centre|base] [--collision]\n"
     "               [--preview FILE.png] [--preview-size PIXELS] [-o DIR] [--quiet]\n"
     "       tavimor --help | --version\n";

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <thread>
 
+#include "picture/png.h"
 #include "system/threads.h"
 
 namespace tavimor {
@@ -13,10 +14,11 @@ namespace tavimor {
 // yet and makes it, from the generator as it stands for that rock; the
 // program's thread takes them back in order, and makes one itself while
 // the next in order is not ready. At most ahead rocks wait made: two, or
-// for rocks of detail 5 and more, tens of megabytes each with their files,
-// one, so that a run's memory stays within 100 MiB.
+// for rocks of detail 5 and more or with baked maps (whose finest surface
+// is made too), tens of megabytes each with their files, one, so that a
+// run's memory stays within 100 MiB.
 struct RockSequence::Ahead {
-    explicit Ahead(int detail) : ahead(detail >= 5 ? 1 : 2) {}
+    explicit Ahead(bool large) : ahead(large ? 1 : 2) {}
     const int ahead;
     std::mutex lock;
     std::condition_variable changed;
@@ -33,6 +35,19 @@ struct RockSequence::Ahead {
 
 namespace {
 
+// A rock's maps made PNG files, and its material naming them: the
+// style's, with the maps.
+void encodeMaps(MadeRock& rock, const Material& style) {
+    const BakedMaps& maps = rock.textures.maps;
+    const std::array<const std::vector<std::uint8_t>*, kImageRoles> pixels = {&maps.baseColour, &maps.normal, &maps.orm};
+    rock.material = style;
+    for (std::size_t role = 0; role < kImageRoles; ++role) {
+        std::optional<std::string> png = encodePng(maps.pixels, maps.pixels, *pixels[role]);
+        rock.images[role] = png ? std::move(*png) : std::string();
+        rock.material.images[role] = rock.images[role];
+    }
+}
+
 RockRecipe recipeOf(const RunSettings& settings, const SequenceNeeds& needs) {
     return {.seed = settings.seed.value(),
             .count = settings.count,
@@ -43,7 +58,8 @@ RockRecipe recipeOf(const RunSettings& settings, const SequenceNeeds& needs) {
             .detail = settings.detail,
             .levels = needs.levels,
             .shading = needs.shading,
-            .hull = needs.hull};
+            .hull = needs.hull,
+            .textures = settings.textures};
 }
 
 }  // namespace
@@ -51,8 +67,8 @@ RockRecipe recipeOf(const RunSettings& settings, const SequenceNeeds& needs) {
 RockSequence::RockSequence(const RunSettings& settings, const DetailLevels& levels, SequenceNeeds needs)
     : settings_(settings), needs_(std::move(needs)), maker_(recipeOf(settings, needs_), levels) {
     // A rock too small to be worth a second thread is made in turn.
-    if (settings.detail < 2 || settings.count < 2) return;
-    ahead_ = std::make_unique<Ahead>(settings.detail);
+    if ((settings.detail < 2 && settings.textures == 0) || settings.count < 2) return;
+    ahead_ = std::make_unique<Ahead>(settings.detail >= 5 || settings.textures > 0);
     ahead_->thread = startBesideTheProgram([this] {
         Ahead& a = *ahead_;
         std::unique_lock<std::mutex> hold(a.lock);
@@ -91,6 +107,7 @@ RockSequence::~RockSequence() {
 
 void RockSequence::make(int index, MadeRock& rock) const {
     maker_.make(index, rock);
+    if (settings_.textures > 0) encodeMaps(rock, settings_.style.kind().material);
     if (ahead_ && needs_.finish) needs_.finish(rock);
 }
 

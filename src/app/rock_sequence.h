@@ -5,6 +5,7 @@
 // thread of their own and the program's own while it has nothing to write,
 // a few rocks ahead of the one being written.
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -28,6 +29,10 @@ struct MadeRock : RockGeometry {
     // A file that could not be made, and why; empty where every one was.
     std::string notMade = {};
     std::string_view notMadeWhy = {};
+    // With textures: its maps as PNG files, by role, and its material,
+    // which names them.
+    std::array<std::string, kImageRoles> images = {};
+    Material material = {};
 };
 
 // What the user of a sequence needs of each rock.

@@ -60,7 +60,8 @@ LevelWriters writersFor(const RunSettings& settings, const LevelMesh& level) {
 RockMesh meshOf(const RunLevels& run, const MadeRock& rock, std::size_t k) {
     const RunSettings& settings = run.settings;
     const SplitNormals* split = settings.shading == Shading::Auto ? &rock.split[k] : nullptr;
-    return RockMesh{
+    const bool textured = settings.textures > 0;
+    RockMesh mesh{
         .positions = rock.positions,
         .normals = split != nullptr                       ? std::span<const Position>(split->normals)
                    : settings.shading == Shading::Smooth ? std::span<const Position>(rock.normals[k])
@@ -72,6 +73,17 @@ RockMesh meshOf(const RunLevels& run, const MadeRock& rock, std::size_t k) {
         .extent = &rock.extents[k],
         .hull = settings.collision && k == 0 ? &rock.hull : nullptr,
         .split = split};
+    if (textured) {
+        const RockTextures& t = rock.textures;
+        mesh.textures = std::span(t.views).subspan(k, 1);
+        mesh.material = &rock.material;
+        if (k < t.tangents.size()) mesh.tangents = t.tangents[k];
+        mesh.looks = t.looks;
+        // The maps are the finest level's, named after its files.
+        mesh.imageStem = levelName(settings, rock.number, 0);
+        mesh.writesImages = k == 0;
+    }
+    return mesh;
 }
 
 namespace {
@@ -180,7 +192,7 @@ int writePreview(const RunLevels& run, double reach, RunReport& report) {
     for (int i = 0; i < settings.count; ++i) {
         const MadeRock& rock = rocks.next();
         const RockMesh mesh = meshOf(run, rock, 0);
-        sheet.draw(i, run.levels.levels.back(), {mesh.positions, mesh.normals, mesh.split, mesh.material->baseColour});
+        sheet.draw(i, run.levels.levels[static_cast<std::size_t>(settings.detail)], {mesh.positions, mesh.normals, mesh.split, mesh.material->baseColour});
     }
     const std::optional<std::string> png = sheet.png();
     if (!png) {
@@ -196,7 +208,8 @@ int writePreview(const RunLevels& run, double reach, RunReport& report) {
 }  // namespace
 
 int writeRun(const RunSettings& settings, RunReport& report) {
-    const DetailLevels levels = buildDetailLevels(settings.detail);
+    // Maps are baked from the finest level there is.
+    const DetailLevels levels = buildDetailLevels(settings.textures > 0 ? kMostDetail : settings.detail);
     const RunLevels run = runLevelsOf(settings, levels);
     double reach = 0;
     OutputDirectory directory(settings.directory);

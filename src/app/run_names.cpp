@@ -32,7 +32,7 @@ std::vector<std::string> longestFileNames(const RunSettings& settings) {
         for (int k = 0; k <= (settings.lod ? settings.detail : 0); ++k) bases.push_back(levelName(settings, settings.count - 1, k));
     }
     std::vector<std::string> names;
-    const FileChoice choice{.hulls = settings.collision};
+    const FileChoice choice{.hulls = settings.collision, .textures = settings.textures > 0};
     for (const std::string& base : bases) {
         for (const Format* format : settings.formats) {
             const FormatFiles files = format->files();

@@ -52,6 +52,13 @@ struct RunSettings {
     Origin origin = Origin::Centre;
     // Each rock with its convex hull, for physics engines.
     bool collision = false;
+    // Each rock with maps of this many pixels square baked from its finest
+    // surface (a power of two from kFewestTexturePixels to
+    // kMostTexturePixels); 0 for none.
+    int textures = 0;
 };
+
+inline constexpr int kFewestTexturePixels = 128;
+inline constexpr int kMostTexturePixels = 4096;
 
 }  // namespace tavimor

@@ -268,7 +268,8 @@ public:
                 .normals = "a COB file has no normals",
                 .pack = "a COB file holds one rock",
                 .collision = "a COB file holds no collision shape",
-                .style = "a COB file holds classic rocks only"};
+                .style = "a COB file holds classic rocks only",
+                .textures = "a COB file holds no texture maps"};
     }
     std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings&) const override {
         return std::make_unique<CobWriter>(level);

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "geometry/bake.h"
 #include "geometry/convex_hull.h"
 #include "geometry/extent.h"
 #include "geometry/material.h"
@@ -49,6 +50,15 @@ struct RockMesh {
     // With auto shading, the normals split along sharp edges (normals
     // holds all of theirs); none otherwise.
     const SplitNormals* split = nullptr;
+    // With baked maps (the material's images): the tangent of each corner
+    // of each face, faces and corners as the level's (none where flat);
+    // the look of each position, for a format that colours its vertices;
+    // the name stem of the images' files, and whether this rock's files
+    // include them (a coarser level of detail names its finest's).
+    std::span<const Tangent> tangents = {};
+    std::span<const PointLook> looks = {};
+    std::string imageStem = {};
+    bool writesImages = false;
 };
 
 // The name of a rock's collision hull where it sits beside the rock in the
@@ -205,6 +215,8 @@ struct FormatRefusals {
     std::string_view collision;
     // Rocks of a style other than classic.
     std::string_view style;
+    // Baked texture maps.
+    std::string_view textures;
 };
 
 // How many rocks a packed file can hold at most, and why no more.

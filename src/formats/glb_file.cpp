@@ -138,6 +138,8 @@ struct GlbShared {
     std::uint64_t faces;
     bool normals;
     Material material;
+    // With baked maps and normals, a tangent at every vertex.
+    bool tangents = false;
 };
 
 // A list with room for a few entries, so that a rock's lists cost no
@@ -176,7 +178,7 @@ struct GlbMesh {
     // Named as its rock, or as its rock's hull; its node as well.
     bool hull;
     // In name order, as the JSON lists them.
-    Few<Attribute, 4> attributes;
+    Few<Attribute, 5> attributes;
     std::size_t indices;
     bool material;
 };
@@ -186,9 +188,11 @@ struct GlbMesh {
 // rock stands), and the bytes of its blocks, built once from what the JSON
 // says of it. The JSON and the binary chunk are both written from it.
 struct RockLayout {
-    Few<BufferView, 8> views;
+    Few<BufferView, 12> views;
     Few<Accessor, 8> accessors;
     Few<GlbMesh, 2> meshes;
+    // The views of the material's images, in order of role.
+    Few<std::size_t, kImageRoles> images;
     // The rock's block (positions, normals, texture coordinates and
     // indices, ending on a 4-byte boundary) and its hull's after it.
     std::uint64_t rockBlock = 0;
@@ -211,6 +215,10 @@ RockLayout layoutOf(const GlbRock& rock, const GlbShared& shared) {
     if (shared.normals) {
         normals = layout.accessors.add({view(rock.vertices * 12, kArrayBuffer), kFloat, rock.vertices, "VEC3"});
     }
+    std::size_t tangents = 0;
+    if (shared.tangents) {
+        tangents = layout.accessors.add({view(rock.vertices * 16, kArrayBuffer), kFloat, rock.vertices, "VEC4"});
+    }
     const std::size_t texcoords =
         layout.accessors.add({view(rock.vertices * 8, kArrayBuffer), kFloat, rock.vertices, "VEC2"});
     const std::uint64_t indices = shared.faces * 3;
@@ -218,6 +226,7 @@ RockLayout layoutOf(const GlbRock& rock, const GlbShared& shared) {
                                          shortIndex ? kUnsignedShort : kUnsignedInt, indices, "SCALAR"});
     if (shared.normals) mesh.attributes.add({"NORMAL", normals});
     mesh.attributes.add({"POSITION", positions});
+    if (shared.tangents) mesh.attributes.add({"TANGENT", tangents});
     mesh.attributes.add({"TEXCOORD_0", texcoords});
     layout.meshes.add(mesh);
     at = padded(at);
@@ -233,6 +242,14 @@ RockLayout layoutOf(const GlbRock& rock, const GlbShared& shared) {
         hull.indices = layout.accessors.add({view(rock.hullTriangles * 3 * 2, kElementArrayBuffer), kUnsignedShort,
                                              rock.hullTriangles * 3, "SCALAR"});
         layout.meshes.add(hull);
+        at = padded(at);
+    }
+    // The material's images, each a view of its own (no target: they are
+    // no vertex data), after everything else.
+    for (std::size_t role = 0; role < kImageRoles; ++role) {
+        const std::string_view image = shared.material.images[role];
+        if (image.empty()) continue;
+        layout.images.add(view(image.size(), 0));
         at = padded(at);
     }
     layout.size = at;
@@ -358,18 +375,41 @@ void writeJson(JsonText& out, const GlbShared& shared, std::uint64_t count, cons
             separate(first);
             out.text("{").key("buffer").number(std::uint64_t{0}).text(",").key("byteLength").number(v.length);
             if (start + v.offset != 0) out.text(",").key("byteOffset").number(start + v.offset);
-            out.text(",").key("target").number(static_cast<std::uint64_t>(v.target)).text("}");
+            if (v.target != 0) out.text(",").key("target").number(static_cast<std::uint64_t>(v.target));
+            out.text("}");
         }
         start += layout.size;
     }
     out.text("],").key("buffers").text("[{").key("byteLength").number(binary).text("}],");
 
     const Material& material = shared.material;
-    out.key("materials").text("[{").key("name").string("rock").text(",").key("pbrMetallicRoughness").text("{");
-    const Colour& colour = material.baseColour;
-    out.key("baseColorFactor").text("[").number(colour.red).text(",").number(colour.green);
-    out.text(",").number(colour.blue).text(",").number(1.0).text("],");
+    const bool maps = material.hasImages();
+    if (maps) {
+        // A file with maps holds one rock: its images' views are its own.
+        const RockLayout layout = layoutOf(rockAt(0), shared);
+        out.key("images").text("[");
+        for (std::size_t i = 0; i < layout.images.count; ++i) {
+            if (i > 0) out.text(",");
+            out.text("{").key("bufferView").number(std::uint64_t{layout.images.items[i]});
+            out.text(",").key("mimeType").string("image/png").text("}");
+        }
+        out.text("],");
+    }
+    out.key("materials").text("[{").key("name").string("rock").text(",");
+    if (maps) {
+        out.key("normalTexture").text("{").key("index").number(std::uint64_t{1}).text("},");
+        out.key("occlusionTexture").text("{").key("index").number(std::uint64_t{2}).text("},");
+    }
+    out.key("pbrMetallicRoughness").text("{");
+    if (maps) {
+        out.key("baseColorTexture").text("{").key("index").number(std::uint64_t{0}).text("},");
+    } else {
+        const Colour& colour = material.baseColour;
+        out.key("baseColorFactor").text("[").number(colour.red).text(",").number(colour.green);
+        out.text(",").number(colour.blue).text(",").number(1.0).text("],");
+    }
     out.key("metallicFactor").number(material.metalness);
+    if (maps) out.text(",").key("metallicRoughnessTexture").text("{").key("index").number(std::uint64_t{2}).text("}");
     if (material.roughness != 1) out.text(",").key("roughnessFactor").number(material.roughness);
     out.text("}}],");
 
@@ -414,12 +454,27 @@ void writeJson(JsonText& out, const GlbShared& shared, std::uint64_t count, cons
             out.text("}");
         }
     }
-    out.text("],").key("scene").number(std::uint64_t{0}).text(",").key("scenes").text("[{").key("nodes").text("[");
+    out.text("],");
+    if (maps) {
+        // Smooth between texels and between mipmaps.
+        out.key("samplers").text("[{").key("magFilter").number(std::uint64_t{9729});
+        out.text(",").key("minFilter").number(std::uint64_t{9987}).text("}],");
+    }
+    out.key("scene").number(std::uint64_t{0}).text(",").key("scenes").text("[{").key("nodes").text("[");
     for (std::uint64_t i = 0; i < meshes; ++i) {
         if (i > 0) out.text(",");
         out.number(i);
     }
-    out.text("]}]}");
+    out.text("]}]");
+    if (maps) {
+        out.text(",").key("textures").text("[");
+        for (std::uint64_t i = 0; i < kImageRoles; ++i) {
+            if (i > 0) out.text(",");
+            out.text("{").key("sampler").number(std::uint64_t{0}).text(",").key("source").number(i).text("}");
+        }
+        out.text("]");
+    }
+    out.text("}");
 }
 
 void putU32(std::string& out, std::uint32_t v) { ByteWriter(out, 4).u32(v); }
@@ -495,7 +550,8 @@ public:
             entry.hullTriangles = rock.hull->triangles.size();
             entry.hullBounds = storedBounds(extentOf(rock.hull->vertices));
         }
-        const GlbShared shared = sharedOf(*rock.material);
+        GlbShared shared = sharedOf(*rock.material);
+        shared.tangents = normals_ && !rock.tangents.empty();
         const std::size_t start = out.size();
         const bool fits = writeHead(shared, 1, [&](std::uint64_t) { return entry; },
                                     [&](std::string_view bytes) { out.append(bytes); });
@@ -646,6 +702,7 @@ private:
         };
         appendVectors(rock.positions, false);
         if (normals_) appendVectors(rock.normals, true);
+        if (!layout.meshes.items[0].attributes.all().empty() && hasTangents(layout)) appendTangents(out, rock, vertices);
         const bool levelOwn = uv.sameAs(levelTextures_);
         if (levelOwn) {
             out.append(texcoords_);
@@ -681,6 +738,44 @@ private:
         }
         out.resize(start + static_cast<std::size_t>(layout.rockBlock), '\0');
         if (rock.hull != nullptr) appendHullBlock(out, *rock.hull);
+        for (std::size_t i = 0; i < layout.images.count; ++i) {
+            const BufferView& v = layout.views.items[layout.images.items[i]];
+            out.resize(start + static_cast<std::size_t>(v.offset), '\0');
+            out.append(rock.material->images[i]);
+        }
+        out.resize(start + static_cast<std::size_t>(layout.size), '\0');
+    }
+
+    static bool hasTangents(const RockLayout& layout) {
+        for (const Attribute& a : layout.meshes.items[0].attributes.all()) {
+            if (a.name == "TANGENT") return true;
+        }
+        return false;
+    }
+
+    // Each vertex's tangent (Y-up, as its normal) and the side of its
+    // bitangent: any of its corners', which all share it.
+    static void appendTangents(std::string& out, const RockMesh& rock, const RockVertices& vertices) {
+        const BaseVertices& base = *vertices.base;
+        const TextureCoordinates& uv = rock.textures.front();
+        std::vector<std::uint32_t> vertexOf(uv.corners.size() * 3);
+        for (std::size_t c = 0; c < vertexOf.size(); ++c) {
+            vertexOf[c] = base.vertexOf[static_cast<std::size_t>(uv.corners[c / 3][c % 3])];
+        }
+        if (vertices.splits) {
+            const auto baseCount = static_cast<std::uint32_t>(base.textureOf.size());
+            for (const auto& [corner, extra] : vertices.split.patched) vertexOf[corner] = baseCount + extra;
+        }
+        std::vector<Tangent> tangents(vertices.count(), Tangent{{1, 0, 0}, 1});
+        for (std::size_t c = 0; c < vertexOf.size(); ++c) tangents[vertexOf[c]] = rock.tangents[c];
+        ByteWriter put(out, tangents.size() * 16);
+        for (const Tangent& t : tangents) {
+            const Position d = yUp(t.direction);
+            put.f32(d.x);
+            put.f32(d.y);
+            put.f32(d.z);
+            put.f32(t.w);
+        }
     }
 
     // A hull's block: its positions, Y-up, then its triangles' corners.

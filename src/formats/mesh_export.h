@@ -31,7 +31,9 @@ inline constexpr std::string_view kHullName = "_hull";
 // A rock's files of kinds made into files, as far as the rock has them:
 // its hull's only where it has one.
 inline void prepareRockFiles(std::vector<FormatFile>& files, std::span<const FileKind> kinds, const RockMesh& rock) {
-    prepareFiles(files, filesMade(kinds, {.hulls = rock.hull != nullptr}));
+    prepareFiles(files, filesMade(kinds, {.hulls = rock.hull != nullptr,
+                                          .textures = rock.writesImages && rock.material != nullptr &&
+                                                      rock.material->hasImages()}));
 }
 
 // The file in files that holds role; null where there is none.

@@ -1,5 +1,6 @@
 #include "formats/obj_file.h"
 
+#include <array>
 #include <charconv>
 #include <initializer_list>
 #include <span>
@@ -195,12 +196,23 @@ void appendHullObject(std::string& out, const RockMesh& rock, long long firstPos
     }
 }
 
-// The material library: the rocks' colour as the diffuse colour.
-std::string mtlFile(const Material& material) {
+// The images of a material with maps, as files beside its rock's, after
+// the stem of that rock's files.
+constexpr std::array<std::string_view, kImageRoles> kImageSuffixes = {"_basecolor.png", "_normal.png", "_orm.png"};
+
+// The material library: the rocks' colour as the diffuse colour; with
+// maps, the colour map as the diffuse colour's, the normal map as "norm"
+// (the PBR extension's) and as "map_Bump" (which Blender and assimp read
+// as a normal map), and roughness and metalness from the green and blue
+// of the occlusion, roughness and metalness map, as the PBR extension
+// names them.
+std::string mtlFile(const Material& material, std::string_view imageStem = {}) {
     const Colour& colour = material.baseColour;
     std::string out = "# material made by tavimor\nnewmtl rock\nKa 0 0 0\n";
     out.append("Kd");
-    for (const double channel : {colour.red, colour.green, colour.blue}) {
+    // With a colour map, the map is the colour.
+    const bool maps = material.hasImages();
+    for (const double channel : {maps ? 1.0 : colour.red, maps ? 1.0 : colour.green, maps ? 1.0 : colour.blue}) {
         char text[32];
         out.push_back(' ');
         out.append(text, std::to_chars(text, text + sizeof text, channel).ptr);
@@ -208,12 +220,23 @@ std::string mtlFile(const Material& material) {
     out.push_back('\n');
     // Matte, opaque, lit by diffuse light only, as in the COB file.
     out.append("Ks 0 0 0\nd 1\nillum 1\n");
+    if (!material.hasImages()) return out;
+    const std::string stem(imageStem);
+    const std::string colourMap = stem + std::string(kImageSuffixes[0]);
+    const std::string normalMap = stem + std::string(kImageSuffixes[1]);
+    const std::string ormMap = stem + std::string(kImageSuffixes[2]);
+    out.append("Pr 1\nPm 0\nmap_Kd " + colourMap + "\nnorm " + normalMap + "\nmap_Bump " + normalMap +
+               "\nmap_Pr -imfchan g " + ormMap + "\nmap_Pm -imfchan b " + ormMap + "\n");
     return out;
 }
 
 // A rock's objects in its own file, its material library beside it;
 // packed, the same two for all of them.
-constexpr FileKind kObjFiles[] = {{".obj", FileRole::Mesh}, {".mtl", FileRole::MaterialLibrary}};
+constexpr FileKind kObjFiles[] = {{".obj", FileRole::Mesh},
+                                  {".mtl", FileRole::MaterialLibrary},
+                                  {kImageSuffixes[0], FileRole::Image, FileNeed::Textures},
+                                  {kImageSuffixes[1], FileRole::Image, FileNeed::Textures},
+                                  {kImageSuffixes[2], FileRole::Image, FileNeed::Textures}};
 
 class ObjWriter final : public LevelWriter {
 public:
@@ -226,7 +249,12 @@ public:
         obj.append(objHead(std::string(base) + ".mtl"));
         appendObject(obj, level_, rock, text_, ObjStart{});
         if (rock.hull != nullptr) appendHullObject(obj, rock, 1 + level_.positionCount);
-        fileWith(files, FileRole::MaterialLibrary)->bytes = mtlFile(*rock.material);
+        fileWith(files, FileRole::MaterialLibrary)->bytes = mtlFile(*rock.material, rock.imageStem);
+        // The maps beside the rock that names them, in order of role.
+        std::size_t role = 0;
+        for (FormatFile& file : files) {
+            if (file.role == FileRole::Image) file.bytes = rock.material->images[role++];
+        }
         return true;
     }
     std::unique_ptr<PackWriter> packWriter(const PackContents& pack, const FileKind&) const override {

@@ -75,10 +75,22 @@ void appendVertices(std::string& out, const LevelMesh& level, const RockMesh& ro
     const bool smooth = !rock.normals.empty();
     ByteWriter put(out, count * (smooth ? 27 : 15));
     for (std::size_t i = 0; i < count; ++i) {
-        put.u8(colour.red);
-        put.u8(colour.green);
-        put.u8(colour.blue);
         const std::size_t at = i < positions ? i : static_cast<std::size_t>(rock.split->owners[i - positions]);
+        if (rock.looks.empty()) {
+            put.u8(colour.red);
+            put.u8(colour.green);
+            put.u8(colour.blue);
+        } else {
+            // The colour of the maps at the vertex. The data must not begin
+            // with a line break, which readers take for the head's: a first
+            // red of 10 or 13 is written one higher.
+            const PointLook& look = rock.looks[at];
+            std::uint8_t red = srgbByte(look.red);
+            if (i == 0 && (red == '\n' || red == '\r')) ++red;
+            put.u8(red);
+            put.u8(srgbByte(look.green));
+            put.u8(srgbByte(look.blue));
+        }
         const Position p = offsetBy(rock.positions[at], rock.offset);
         put.f32(p.x);
         put.f32(p.y);

@@ -117,6 +117,11 @@ class StlFormat final : public Format {
 public:
     std::string_view name() const override { return "stl"; }
     FormatFiles files() const override { return {kStlFiles, kStlFiles}; }
+    FormatRefusals refusals() const override {
+        FormatRefusals no;
+        no.textures = "an STL file holds no texture maps";
+        return no;
+    }
     PackLimit packLimit(const LevelCounts& counts, Shading, bool) const override {
         // A hull has fewer facets than any rock: the rocks' file is the one
         // that can grow too large.

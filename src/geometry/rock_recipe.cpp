@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "geometry/detailed_rock.h"
+#include "geometry/hash.h"
 
 namespace tavimor {
 
@@ -25,6 +26,11 @@ void RockMaker::make(int index, RockGeometry& rock) const {
     }
     const auto levels = static_cast<std::size_t>(r.levels);
     const auto finest = static_cast<std::size_t>(r.detail);
+    // The positions of the levels kept; with textures the positions go on
+    // to the finest level there is, which only the bake reads.
+    const std::span<const Position> kept =
+        std::span(rock.positions).first(static_cast<std::size_t>(levels_.levels[finest].positionCount));
+    if (r.textures > 0) surfaceOf(rock, identity);
     rock.normals.resize(r.shading != Shading::Flat ? levels : 0);
     for (std::size_t k = 0; k < rock.normals.size(); ++k) {
         smoothNormals(levels_.levels[finest - k], rock.positions, rock.normals[k]);
@@ -33,7 +39,7 @@ void RockMaker::make(int index, RockGeometry& rock) const {
     for (std::size_t k = 0; k < edges_.size(); ++k) {
         splitNormals(levels_.levels[finest - k], edges_[k], rock.positions, rock.normals[k], rock.split[k]);
     }
-    const Extent made = extentOf(rock.positions);
+    const Extent made = extentOf(kept);
     rock.reachAsMade = made.reach;
     if (r.origin == Origin::Base) {
         // Every level moved as the finest: they stay where they were made,
@@ -55,8 +61,8 @@ void RockMaker::make(int index, RockGeometry& rock) const {
         // the rock at detail 1 (long, faceted rocks have too few faces at
         // 0 to be held closely), pushed out to every position of the finest
         // level.
-        rock.rounded.resize(rock.positions.size());
-        for (std::size_t i = 0; i < rock.positions.size(); ++i) {
+        rock.rounded.resize(kept.size());
+        for (std::size_t i = 0; i < kept.size(); ++i) {
             const Position& p = rock.positions[i];
             rock.rounded[i] = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
         }
@@ -65,6 +71,79 @@ void RockMaker::make(int index, RockGeometry& rock) const {
         rock.hullFailed = !hull;
         rock.hull = hull ? std::move(*hull) : CollisionHull{};
     }
+    if (r.textures > 0) bakeOnto(rock);
+}
+
+void RockMaker::surfaceOf(RockGeometry& rock, const RockIdentity& identity) const {
+    const RockRecipe& r = recipe_;
+    RockTextures& t = rock.textures;
+    const LevelMesh& top = levels_.levels.back();
+    smoothNormals(top, rock.positions, t.fineNormals);
+    const BakeSource source = sourceOf(rock, identity);
+    lookOfSurface(source, t.looks);
+    const int coarsest = r.detail - (r.levels - 1);
+    t.atlas = rockAtlas(levels_, coarsest, rock.positions);
+    t.meshes.resize(static_cast<std::size_t>(r.levels));
+    t.views.resize(t.meshes.size());
+    for (int k = 0; k < r.levels; ++k) {
+        atlasTextures(t.atlas, levels_, r.detail - k, t.meshes[static_cast<std::size_t>(k)]);
+        t.views[static_cast<std::size_t>(k)] = t.meshes[static_cast<std::size_t>(k)].view();
+    }
+}
+
+BakeSource RockMaker::sourceOf(const RockGeometry& rock, const RockIdentity& identity) const {
+    const StyleKind& style = recipe_.style.kind();
+    return {.levels = levels_,
+            .positions = rock.positions,
+            .normals = rock.textures.fineNormals,
+            .colour = style.material.baseColour,
+            .look = style.look,
+            .key = static_cast<std::uint32_t>(mix((std::uint64_t{identity.seed} << 32) ^ static_cast<std::uint32_t>(identity.number)))};
+}
+
+void RockMaker::bakeOnto(RockGeometry& rock) const {
+    const RockRecipe& r = recipe_;
+    RockTextures& t = rock.textures;
+    t.tangents.resize(r.shading != Shading::Flat ? static_cast<std::size_t>(r.levels) : 0);
+    for (std::size_t k = 0; k < t.tangents.size(); ++k) {
+        const LevelMesh& level = levels_.levels[static_cast<std::size_t>(r.detail) - k];
+        const bool split = r.shading == Shading::Auto;
+        mikkTangents(level.faces, rock.positions, t.meshes[k].view(),
+                     split ? std::span<const Position>(rock.split[k].normals) : std::span<const Position>(rock.normals[k]),
+                     split ? std::span<const std::array<int, 3>>(rock.split[k].corners)
+                           : std::span<const std::array<int, 3>>(level.faces),
+                     t.tangents[k]);
+    }
+    // Flat, a reader gives each face its own normal, and MikkTSpace each
+    // face its own tangent.
+    const LevelMesh& finest = levels_.levels[static_cast<std::size_t>(r.detail)];
+    BakeTarget target;
+    target.level = r.detail;
+    target.atlas = &t.atlas;
+    target.uv = t.meshes[0].view();
+    target.pixels = r.textures;
+    if (r.shading == Shading::Flat) {
+        t.faceNormals.resize(finest.faces.size());
+        t.faceOf.resize(finest.faces.size());
+        for (std::size_t f = 0; f < finest.faces.size(); ++f) {
+            const auto& [a, b, c] = finest.faces[f];
+            const Position& pa = rock.positions[static_cast<std::size_t>(a)];
+            t.faceNormals[f] = unitOf(cross(rock.positions[static_cast<std::size_t>(c)] - pa, rock.positions[static_cast<std::size_t>(b)] - pa));
+            const int n = static_cast<int>(f);
+            t.faceOf[f] = {n, n, n};
+        }
+        mikkTangents(finest.faces, rock.positions, target.uv, t.faceNormals, t.faceOf, t.faceTangents);
+        target.normals = t.faceNormals;
+        target.normalOf = t.faceOf;
+        target.tangents = t.faceTangents;
+    } else {
+        target.normals = r.shading == Shading::Auto ? std::span<const Position>(rock.split[0].normals)
+                                                    : std::span<const Position>(rock.normals[0]);
+        target.normalOf = r.shading == Shading::Auto ? std::span<const std::array<int, 3>>(rock.split[0].corners)
+                                                     : std::span<const std::array<int, 3>>(finest.faces);
+        target.tangents = t.tangents[0];
+    }
+    bakeMaps(sourceOf(rock, {r.seed, rock.number}), t.looks, target, t.maps);
 }
 
 }  // namespace tavimor

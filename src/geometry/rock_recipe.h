@@ -36,13 +36,33 @@ struct RockRecipe {
     // edges too.
     Shading shading = Shading::Flat;
     bool hull = false;
+    // Maps of this many pixels square baked from the finest level (whose
+    // levels must then be made), 0 for none.
+    int textures = 0;
+};
+
+// A rock's atlas and maps: each level kept its texture coordinates (and
+// with normals its tangents), the maps baked onto the finest of them and
+// shared by all, and the look of every point of the finest surface.
+struct RockTextures {
+    RockAtlas atlas;
+    std::vector<TextureMesh> meshes;
+    // Each of meshes as the formats take it.
+    std::vector<TextureCoordinates> views;
+    std::vector<std::vector<Tangent>> tangents;
+    BakedMaps maps;
+    std::vector<PointLook> looks;
+    // Room the bake uses: the finest level's normals, and flat faces' own.
+    std::vector<Position> fineNormals, faceNormals;
+    std::vector<std::array<int, 3>> faceOf;
+    std::vector<Tangent> faceTangents;
 };
 
 // One rock as made: [k] of each list for detail - k, the finest first.
 struct RockGeometry {
     // Rock n: count - 1 first, 0 last.
     int number = 0;
-    // At the finest level; every coarser level's positions come first.
+    // At the finest level made; every coarser level's positions come first.
     std::vector<Position> positions = {};
     // The normals of each level kept; none unless asked for.
     std::vector<std::vector<Position>> normals = {};
@@ -59,6 +79,9 @@ struct RockGeometry {
     // Room a styled rock's making and its hull use, kept for the next rock.
     StyledRoom styled = {};
     std::vector<Position> rounded = {};
+    // With textures asked for; the positions then reach the finest level
+    // there is, beyond the finest kept.
+    RockTextures textures = {};
 };
 
 class RockMaker {
@@ -75,6 +98,14 @@ public:
     const RockRecipe& recipe() const { return recipe_; }
 
 private:
+    // With textures: the finest surface's normals and look, the atlas and
+    // each kept level's texture coordinates (before the rock is moved to
+    // its origin: the stone's look keeps to the rock as made).
+    void surfaceOf(RockGeometry& rock, const RockIdentity& identity) const;
+    BakeSource sourceOf(const RockGeometry& rock, const RockIdentity& identity) const;
+    // The tangents of each level kept, and the maps.
+    void bakeOnto(RockGeometry& rock) const;
+
     RockRecipe recipe_;
     const DetailLevels& levels_;
     // How the faces of each level kept meet, where normals are split.

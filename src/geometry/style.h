@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "geometry/bake.h"
 #include "geometry/detailed_rock.h"
 #include "geometry/material.h"
 #include "geometry/rock.h"
@@ -46,6 +47,8 @@ struct StyleKind {
     ShapeFunction shape;
     // Level 0 is the broad lumps; each finer level has its own scale.
     std::array<LevelRoughness, kMostDetail + 1> roughness;
+    // How its stone looks in baked maps.
+    StoneLook look = {};
 };
 
 void shapeBoulder(StyledShape& shape, ShapeDraws& draws);
@@ -60,26 +63,35 @@ constexpr Colour bytesColour(int red, int green, int blue) { return {red / 255.0
 // Every style, in the order the help lists them. A style's place also
 // keys the shapes of its rocks: new styles go at the end.
 inline constexpr StyleKind kStyles[] = {
-    {"classic", "as always", {kRockColour}, nullptr, {}},
+    {"classic", "as always", {kRockColour}, nullptr, {}, {.mottle = 0.18, .speckle = 0.1}},
     {"boulder", "massive, a few broad broken faces", {bytesColour(146, 142, 136)},  // granite grey
      shapeBoulder,
-     {{{0.02, 0.02}, {0.012, 0.025}, {0.008, 0.02}, {0.005, 0.014}, {0.003, 0.008}, {0.002, 0.005}, {0.001, 0.003}}}},
+     {{{0.02, 0.02}, {0.012, 0.025}, {0.008, 0.02}, {0.005, 0.014}, {0.003, 0.008}, {0.002, 0.005}, {0.001, 0.003}}},
+     // Granite: salt-and-pepper speckle over a little mottling.
+     {.mottle = 0.12, .speckle = 0.3, .wear = 0.15, .roughness = 0.8}},
     // Worn smooth: broad swellings, hardly any grain.
     {"pebble", "smooth, river-worn", {bytesColour(166, 158, 146)},  // river-worn grey
      shapePebble,
      {{{0.05, 0.03}, {0.012, 0.012}, {0.004, 0.006}, {0.0015, 0.003}, {0.0008, 0.0015}, {0.0004, 0.0008},
-       {0.0002, 0.0004}}}},
+       {0.0002, 0.0004}}},
+     // Water-worn: broad mottling, fine grain, smoother than the rest.
+     {.mottle = 0.22, .speckle = 0.06, .wear = 0.05, .roughness = 0.6, .roughnessSpread = 0.08}},
     {"slab", "a flat plate with broken edges", {bytesColour(181, 150, 112)},  // sandstone
      shapeSlab,
-     {{{0.02, 0.02}, {0.01, 0.03}, {0.006, 0.026}, {0.003, 0.018}, {0.002, 0.009}, {0.0012, 0.005}, {0.0008, 0.0025}}}},
+     {{{0.02, 0.02}, {0.01, 0.03}, {0.006, 0.026}, {0.003, 0.018}, {0.002, 0.009}, {0.0012, 0.005}, {0.0008, 0.0025}}},
+     // Sandstone: bands along its beds.
+     {.mottle = 0.1, .speckle = 0.08, .bands = 0.22, .wear = 0.12, .roughness = 0.9}},
     {"shard", "long, with crisp ridges and dished facets", {bytesColour(112, 114, 120)},  // slate
      shapeShard,
      {{{0.015, 0.02}, {0.007, 0.025}, {0.005, 0.022}, {0.003, 0.016}, {0.002, 0.008}, {0.0012, 0.004},
-       {0.0008, 0.002}}}},
+       {0.0008, 0.002}}},
+     // Slate: even, dark, its fresh breaks a little smoother.
+     {.mottle = 0.08, .speckle = 0.05, .wear = 0.2, .roughness = 0.75}},
     {"rubble", "angular, blocky, broken on every side", {bytesColour(128, 121, 112)},  // fresh-broken grey-brown
      shapeRubble,
      {{{0.015, 0.015}, {0.007, 0.025}, {0.005, 0.022}, {0.003, 0.016}, {0.002, 0.008}, {0.0012, 0.004},
-       {0.0008, 0.002}}}},
+       {0.0008, 0.002}}},
+     {.mottle = 0.16, .speckle = 0.18, .wear = 0.18, .roughness = 0.88}},
 };
 inline constexpr std::size_t kStyleCount = std::size(kStyles);
 

@@ -32,6 +32,9 @@ TEST(Options, ValuesReachTheRunTyped) {
         {{"--origin", "base", "--collision", "--format", "stl,ply"},
          RunSettings{.formats = {&stlFormat(), &plyFormat()}, .origin = Origin::Base, .collision = true}},
         {{"--origin", "centre", "--format", "cob"}, RunSettings{}},
+        {{"--textures", "128", "--format", "glb,obj,ply"},
+         RunSettings{.formats = {&glbFormat(), &objFormat(), &plyFormat()}, .textures = 128}},
+        {{"--textures", "04096", "--format", "glb"}, RunSettings{.formats = {&glbFormat()}, .textures = 4096}},
         {{"--style", "shard", "--shading", "auto", "--format", "glb"},
          RunSettings{.style = *styleNamed("shard"), .formats = {&glbFormat()}, .shading = Shading::Auto}},
         {{"--style", "classic"}, RunSettings{}},
@@ -123,7 +126,7 @@ TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
         {{"--format", "obj", "--format=glb"}, "tavimor: --format: may be given once only"},
         {{"a", "b", "--count", "2", "c"}, "tavimor: The following arguments were not expected: a b c (the options "
                                           "are --count --spike --style --seed --name --format --scale --detail "
-                                          "--shading --lod --pack --origin --collision --preview --preview-size -o "
+                                          "--shading --textures --lod --pack --origin --collision --preview --preview-size -o "
                                           "--quiet --help --version)"},
         // With a one-digit rock number, the stems COM and LPT make device
         // names on Windows, in any case.
@@ -159,6 +162,17 @@ TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
         {{"--lod", "--lod", "--detail", "1", "--format", "glb"}, "tavimor: --lod: may be given once only"},
         {{"--origin", "middle", "--format", "glb"}, "tavimor: --origin: takes centre or base, not \"middle\""},
         {{"--collision"}, "tavimor: --collision: goes with formats other than cob (a COB file holds no collision shape)"},
+        // Maps: a power of two a reader's mipmaps take, in formats that hold them.
+        {{"--textures", "64", "--format", "glb"}, "tavimor: --textures: takes a power of two from 128 to 4096, not \"64\""},
+        {{"--textures", "1000", "--format", "glb"}, "tavimor: --textures: takes a power of two from 128 to 4096, not "
+                                                    "\"1000\""},
+        {{"--textures", "8192", "--format", "glb"}, "tavimor: --textures: takes a power of two from 128 to 4096, not "
+                                                    "\"8192\""},
+        {{"--textures", "256"}, "tavimor: --textures: goes with formats other than cob (a COB file holds no texture maps)"},
+        {{"--textures", "256", "--format", "glb,stl"}, "tavimor: --textures: goes with formats other than stl (an STL "
+                                                       "file holds no texture maps)"},
+        {{"--textures", "256", "--format", "glb", "--pack"}, "tavimor: --pack: goes without --textures (each rock's "
+                                                             "maps are files of their own)"},
         {{"--format", "obj,glb,obj"}, "tavimor: --format: takes formats from cob obj glb stl ply, each named once, "
                                       "not \"obj,glb,obj\""},
         {{"--preview-size", "100"}, "tavimor: --preview-size: goes with --preview (the size of a contact sheet's "
