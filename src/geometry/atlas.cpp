@@ -70,6 +70,73 @@ FaceNormals normalsOf(const LevelMesh& level, std::span<const Position> position
     return out;
 }
 
+// Which of faces (in the order taken) overlap one taken before them when
+// seen along axis, more than where they share an edge or a corner.
+std::vector<std::uint8_t> overlapping(const std::vector<int>& faces, const Position& axis, const LevelMesh& level,
+                                      std::span<const Position> positions) {
+    const auto [e1, e2] = planeOf(axis);
+    std::vector<std::array<Flat, 3>> flat(faces.size());
+    Flat low = {HUGE_VAL, HUGE_VAL}, high = {-HUGE_VAL, -HUGE_VAL};
+    for (std::size_t i = 0; i < faces.size(); ++i) {
+        for (std::size_t k = 0; k < 3; ++k) {
+            const Position& p = positions[static_cast<std::size_t>(level.faces[static_cast<std::size_t>(faces[i])][k])];
+            flat[i][k] = {dot(p, e1), dot(p, e2)};
+            low = {std::min(low.x, flat[i][k].x), std::min(low.y, flat[i][k].y)};
+            high = {std::max(high.x, flat[i][k].x), std::max(high.y, flat[i][k].y)};
+        }
+    }
+    // Faces by the cells of a grid their boxes cover.
+    constexpr int kCells = 32;
+    const double cw = (high.x - low.x) / kCells + 1e-300, ch = (high.y - low.y) / kCells + 1e-300;
+    std::vector<std::vector<std::size_t>> cells(kCells * kCells);
+    const auto cellRange = [&](const std::array<Flat, 3>& t) {
+        const auto at = [](double v, double from, double size) {
+            return std::clamp(static_cast<int>((v - from) / size), 0, kCells - 1);
+        };
+        return std::array<int, 4>{at(std::min({t[0].x, t[1].x, t[2].x}), low.x, cw), at(std::max({t[0].x, t[1].x, t[2].x}), low.x, cw),
+                                  at(std::min({t[0].y, t[1].y, t[2].y}), low.y, ch), at(std::max({t[0].y, t[1].y, t[2].y}), low.y, ch)};
+    };
+    // Separated along one of either triangle's edges, a hair's width
+    // allowed for the corners and edges they share.
+    const auto separate = [](const std::array<Flat, 3>& a, const std::array<Flat, 3>& b) {
+        for (int side = 0; side < 2; ++side) {
+            const auto& s = side == 0 ? a : b;
+            const auto& t = side == 0 ? b : a;
+            const double area = crossOf(s[1] - s[0], s[2] - s[0]);
+            for (std::size_t e = 0; e < 3; ++e) {
+                const Flat p = s[e], q = s[(e + 1) % 3];
+                const double hair = 1e-9 * std::abs(area);
+                bool out = true;
+                for (const Flat& v : t) out = out && crossOf(q - p, v - p) * (area > 0 ? 1 : -1) <= hair;
+                if (out) return true;
+            }
+        }
+        return false;
+    };
+    std::vector<std::uint8_t> over(faces.size(), 0);
+    for (std::size_t i = 0; i < faces.size(); ++i) {
+        const auto r = cellRange(flat[i]);
+        bool found = false;
+        for (int y = r[2]; y <= r[3] && !found; ++y) {
+            for (int x = r[0]; x <= r[1] && !found; ++x) {
+                for (const std::size_t j : cells[static_cast<std::size_t>(y * kCells + x)]) {
+                    if (over[j] || separate(flat[i], flat[j])) continue;
+                    found = true;
+                    break;
+                }
+            }
+        }
+        if (found) {
+            over[i] = 1;
+            continue;
+        }
+        for (int y = r[2]; y <= r[3]; ++y) {
+            for (int x = r[0]; x <= r[1]; ++x) cells[static_cast<std::size_t>(y * kCells + x)].push_back(i);
+        }
+    }
+    return over;
+}
+
 // The faces grown into charts: from the largest face not yet taken, the
 // neighbours nearest the chart's direction first, while they are near;
 // faces that end too steep for the chart's final direction are given back
@@ -137,12 +204,38 @@ std::vector<Chart> growCharts(const FaceNormals& normals, const LevelEdges& edge
         // alone).
         for (;;) {
             chart.axis = unitOf(sum);
+            // Seen flat, a chart may lie over itself where it winds round:
+            // of two faces that overlap there, the one taken later goes.
+            const std::vector<std::uint8_t> over = overlapping(chart.faces, chart.axis, level, positions);
             std::vector<int> kept;
             Position keptSum = {0, 0, 0};
-            for (const int f : chart.faces) {
-                if (dot(normals.unit[static_cast<std::size_t>(f)], chart.axis) >= kSteepCosine) {
+            for (std::size_t i = 0; i < chart.faces.size(); ++i) {
+                const int f = chart.faces[i];
+                if (dot(normals.unit[static_cast<std::size_t>(f)], chart.axis) >= kSteepCosine && (!over[i] || f == seed)) {
                     kept.push_back(f);
                     keptSum = keptSum + normals.area[static_cast<std::size_t>(f)];
+                }
+            }
+            // Only the part joined to the seed by edges stays: a chart in
+            // pieces would keep no gap between them.
+            {
+                std::vector<int> joined = {seed};
+                std::vector<std::uint8_t> inKept(faces, 0), reached(faces, 0);
+                for (const int f : kept) inKept[static_cast<std::size_t>(f)] = 1;
+                inKept[static_cast<std::size_t>(seed)] = 1;
+                reached[static_cast<std::size_t>(seed)] = 1;
+                for (std::size_t i = 0; i < joined.size(); ++i) {
+                    for (int e = 0; e < 3; ++e) {
+                        const int g = edges.twin[static_cast<std::size_t>(3 * joined[i] + e)] / 3;
+                        if (!inKept[static_cast<std::size_t>(g)] || reached[static_cast<std::size_t>(g)]) continue;
+                        reached[static_cast<std::size_t>(g)] = 1;
+                        joined.push_back(g);
+                    }
+                }
+                if (joined.size() < kept.size()) {
+                    kept = std::move(joined);
+                    keptSum = {0, 0, 0};
+                    for (const int f : kept) keptSum = keptSum + normals.area[static_cast<std::size_t>(f)];
                 }
             }
             if (kept.size() == chart.faces.size()) break;
@@ -257,8 +350,7 @@ struct Outline {
     std::vector<double> bottom, top;
 };
 
-Outline outlineAt(const Chart& chart, double scale, int turn, double gap) {
-    const double column = 1.0 / kColumns;
+Outline outlineAt(const Chart& chart, double scale, int turn, double gap, double column) {
     const double width = (turn % 2 == 1 ? chart.height : chart.width) * scale + gap;
     Outline out;
     out.columns = static_cast<int>(std::ceil(width / column)) + 1;
@@ -322,13 +414,14 @@ Outline outlineAt(const Chart& chart, double scale, int turn, double gap) {
     return out;
 }
 
-// False where the charts do not fit the square at scale.
+// False where the charts do not fit the square at scale. The charts,
+// grown by half the gap, go into the square less half the gap at each
+// edge: from the edge too they keep the whole gap.
 bool packCharts(std::vector<Chart>& charts, const std::vector<std::size_t>& order, double scale, double gap) {
-    const double column = 1.0 / kColumns;
-    // The height filled in each column of the square, from its bottom edge
-    // (the gap's half is the edge's own).
-    std::vector<double> sky(kColumns, gap / 2);
-    const double ceiling = 1 - gap / 2;
+    const double side = 1 - gap, column = side / kColumns;
+    // The height filled in each column.
+    std::vector<double> sky(kColumns, 0);
+    const double ceiling = side;
     for (const std::size_t c : order) {
         Chart& chart = charts[c];
         double bestTop = HUGE_VAL, bestY = 0;
@@ -336,7 +429,7 @@ bool packCharts(std::vector<Chart>& charts, const std::vector<std::size_t>& orde
         int bestTurn = 0;
         Outline best;
         for (int turn = 0; turn < 4; ++turn) {
-            Outline outline = outlineAt(chart, scale, turn, gap);
+            Outline outline = outlineAt(chart, scale, turn, gap, column);
             double height = -HUGE_VAL;
             for (const double t : outline.top) height = std::max(height, t);
             // The chart's leftmost point stands half a gap in from the
@@ -357,7 +450,7 @@ bool packCharts(std::vector<Chart>& charts, const std::vector<std::size_t>& orde
         }
         if (bestTop == HUGE_VAL) return false;
         chart.turn = bestTurn;
-        chart.place = {bestX * column, bestY};
+        chart.place = {gap / 2 + bestX * column, gap / 2 + bestY};
         for (int k = 0; k < best.columns; ++k) {
             double& top = sky[static_cast<std::size_t>(bestX + k)];
             top = std::max(top, bestY + best.top[static_cast<std::size_t>(k)]);

@@ -65,6 +65,8 @@ std::uint8_t srgbByte(double linear) {
 }
 
 void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks) {
+    // How dark a point goes for how far it lies below the coarser levels.
+    constexpr double aoGain = 2.5;
     const std::size_t finest = source.levels.levels.size() - 1;
     const LevelMesh& fine = source.levels.levels[finest];
     const auto count = static_cast<std::size_t>(fine.positionCount);
@@ -145,7 +147,7 @@ void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks) {
     double sum[3] = {0, 0, 0};
     for (std::size_t v = 0; v < count; ++v) {
         const Position& q = p[v];
-        const double occlusion = std::clamp(1 - 2.5 * static_cast<double>(hollow[v]), 0.15, 1.0);
+        const double occlusion = std::clamp(1 - aoGain * static_cast<double>(hollow[v]), 0.15, 1.0);
         const double wear = std::min(1.0, 4.0 * edge[v]);
         const double mottle = 0.6 * noiseAt(key, q.x * 1.3, q.y * 1.3, q.z * 1.3) +
                               0.4 * noiseAt(key + 1, q.x * 3.1, q.y * 3.1, q.z * 3.1);

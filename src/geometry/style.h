@@ -86,7 +86,7 @@ inline constexpr StyleKind kStyles[] = {
      {{{0.015, 0.02}, {0.007, 0.025}, {0.005, 0.022}, {0.003, 0.016}, {0.002, 0.008}, {0.0012, 0.004},
        {0.0008, 0.002}}},
      // Slate: even, dark, its fresh breaks a little smoother.
-     {.mottle = 0.08, .speckle = 0.05, .wear = 0.2, .roughness = 0.75}},
+     {.mottle = 0.12, .speckle = 0.1, .wear = 0.2, .roughness = 0.75}},
     {"rubble", "angular, blocky, broken on every side", {bytesColour(128, 121, 112)},  // fresh-broken grey-brown
      shapeRubble,
      {{{0.015, 0.015}, {0.007, 0.025}, {0.005, 0.022}, {0.003, 0.016}, {0.002, 0.008}, {0.0012, 0.004},
