@@ -347,6 +347,10 @@ std::string formatClash(const RunSettings& s) {
             return "--collision: goes with formats other than " + std::string(format->name()) + " (" +
                    std::string(no.collision) + ")";
         }
+        if (!no.flatTextures.empty() && s.textures > 0 && s.shading == Shading::Flat) {
+            return "--shading: takes smooth or auto with --textures" + where + std::string(no.flatTextures) +
+                   "), not \"flat\"";
+        }
         if (!no.textures.empty() && s.textures > 0) {
             return "--textures: goes with formats other than " + std::string(format->name()) + " (" +
                    std::string(no.textures) + ")";

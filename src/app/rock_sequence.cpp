@@ -36,16 +36,33 @@ struct RockSequence::Ahead {
 namespace {
 
 // A rock's maps made PNG files, and its material naming them: the
-// style's, with the maps.
+// style's, with the maps. The normal map, the slowest to compress, is
+// encoded on a thread beside while this one encodes the other two.
 void encodeMaps(MadeRock& rock, const Material& style) {
     const BakedMaps& maps = rock.textures.maps;
     const std::array<const std::vector<std::uint8_t>*, kImageRoles> pixels = {&maps.baseColour, &maps.normal, &maps.orm};
-    rock.material = style;
-    for (std::size_t role = 0; role < kImageRoles; ++role) {
+    const auto encode = [&](std::size_t role) {
         std::optional<std::string> png = encodePng(maps.pixels, maps.pixels, *pixels[role]);
         rock.images[role] = png ? std::move(*png) : std::string();
-        rock.material.images[role] = rock.images[role];
+    };
+    constexpr auto kNormal = static_cast<std::size_t>(ImageRole::Normal);
+    bool besideFailed = false;
+    std::thread beside = startBesideTheProgram([&] {
+        try {
+            encode(kNormal);
+        } catch (const std::bad_alloc&) {
+            // An empty image: the rock's files are not made, and the run
+            // says so.
+            besideFailed = true;
+        }
+    });
+    for (std::size_t role = 0; role < kImageRoles; ++role) {
+        if (role != kNormal) encode(role);
     }
+    beside.join();
+    if (besideFailed) rock.images[kNormal].clear();
+    rock.material = style;
+    for (std::size_t role = 0; role < kImageRoles; ++role) rock.material.images[role] = rock.images[role];
 }
 
 RockRecipe recipeOf(const RunSettings& settings, const SequenceNeeds& needs) {

@@ -90,6 +90,8 @@ namespace {
 
 // Why a rock whose hull could not be made is not written.
 constexpr std::string_view kHullFailed = "its collision hull could not be made";
+// Why a rock whose maps could not be encoded is not written.
+constexpr std::string_view kMapsFailed = "the PNG encoder failed on its maps";
 
 // The files of a made rock, every level in every format in the order they
 // are written, each list made into listFor(k, f) and handed to use (which
@@ -104,6 +106,11 @@ bool makeFilesOf(const RunLevels& run, const std::vector<LevelWriters>& writers,
     if (rock.hullFailed) {
         rock.notMade = levelName(settings, rock.number, 0) + std::string(settings.formats.front()->extension());
         rock.notMadeWhy = kHullFailed;
+        return false;
+    }
+    if (settings.textures > 0 && std::any_of(rock.images.begin(), rock.images.end(), [](const std::string& png) { return png.empty(); })) {
+        rock.notMade = levelName(settings, rock.number, 0) + std::string(settings.formats.front()->extension());
+        rock.notMadeWhy = kMapsFailed;
         return false;
     }
     for (std::size_t k = 0; k < writers.size(); ++k) {

@@ -269,7 +269,8 @@ public:
                 .pack = "a COB file holds one rock",
                 .collision = "a COB file holds no collision shape",
                 .style = "a COB file holds classic rocks only",
-                .textures = "a COB file holds no texture maps"};
+                .textures = "a COB file holds no texture maps",
+                .flatTextures = {}};
     }
     std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings&) const override {
         return std::make_unique<CobWriter>(level);

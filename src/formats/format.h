@@ -217,6 +217,8 @@ struct FormatRefusals {
     std::string_view style;
     // Baked texture maps.
     std::string_view textures;
+    // Baked texture maps on flat faces.
+    std::string_view flatTextures;
 };
 
 // How many rocks a packed file can hold at most, and why no more.

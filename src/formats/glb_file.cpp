@@ -807,6 +807,11 @@ class GlbFormat final : public Format {
 public:
     std::string_view name() const override { return "glb"; }
     FormatFiles files() const override { return {kGlbFiles, kGlbFiles}; }
+    FormatRefusals refusals() const override {
+        FormatRefusals no;
+        no.flatTextures = "glTF decodes a normal map with the mesh's normals and tangents";
+        return no;
+    }
     PackLimit packLimit(const LevelCounts& counts, Shading shading, bool hulls) const override {
         // The JSON of a rock takes well under 2 KiB, and its hull's as much
         // again beside the hull's block.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <queue>
 
 #include "geometry/vec3.h"
@@ -45,6 +47,8 @@ struct Chart {
     // Its faces' corners flat, turned to its smallest box: a point lies at
     // (x - low.x, y - low.y) in a box width by height.
     std::vector<std::array<Flat, 3>> flat;
+    // The edges that bound it, as flat.
+    std::vector<std::array<Flat, 2>> rim;
     Flat low = {0, 0};
     double width = 0, height = 0;
     // Where it goes in the square, and how many quarters it is turned.
@@ -321,6 +325,25 @@ void boxChart(Chart& chart, const LevelMesh& level, const FaceNormals& normals, 
     chart.low = {bestLow.x * scale, bestLow.y * scale};
     chart.width = (bestHigh.x - bestLow.x) * scale;
     chart.height = (bestHigh.y - bestLow.y) * scale;
+    // Its rim: the edges of one of its faces only, which bound it.
+    std::vector<std::array<int, 4>> edges;  // positions low, high; face; corner
+    for (std::size_t i = 0; i < chart.faces.size(); ++i) {
+        const auto& corners = level.faces[static_cast<std::size_t>(chart.faces[i])];
+        for (int k = 0; k < 3; ++k) {
+            const int a = corners[static_cast<std::size_t>(k)], b = corners[static_cast<std::size_t>((k + 1) % 3)];
+            edges.push_back({std::min(a, b), std::max(a, b), static_cast<int>(i), k});
+        }
+    }
+    std::sort(edges.begin(), edges.end());
+    chart.rim.clear();
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+        const bool shared = (i + 1 < edges.size() && edges[i + 1][0] == edges[i][0] && edges[i + 1][1] == edges[i][1]) ||
+                            (i > 0 && edges[i - 1][0] == edges[i][0] && edges[i - 1][1] == edges[i][1]);
+        if (shared) continue;
+        const auto& t = chart.flat[static_cast<std::size_t>(edges[i][2])];
+        const auto k = static_cast<std::size_t>(edges[i][3]);
+        chart.rim.push_back({t[k], t[(k + 1) % 3]});
+    }
 }
 
 // Charts packed from the bottom of the square up, each where its top comes
@@ -329,6 +352,8 @@ void boxChart(Chart& chart, const LevelMesh& level, const FaceNormals& normals, 
 // columns of the square, each chart made larger by half the gap on every
 // side, so that charts keep the gap between them and from the edge.
 constexpr int kColumns = 256;
+// A chart is tried turned by every quarter.
+constexpr int kTurns = 4;
 
 // A point of a chart within its box, the box turned turn quarters
 // counter-clockwise about its corner and kept at (0, 0).
@@ -362,47 +387,37 @@ Outline outlineAt(const Chart& chart, double scale, int turn, double gap, double
         out.bottom[static_cast<std::size_t>(c)] = std::min(out.bottom[static_cast<std::size_t>(c)], y);
         out.top[static_cast<std::size_t>(c)] = std::max(out.top[static_cast<std::size_t>(c)], y);
     };
-    for (const auto& t : chart.flat) {
-        std::array<Flat, 3> p{};
-        for (std::size_t k = 0; k < 3; ++k) {
-            p[k] = turned(chart, t[k], turn);
+    // The chart's height range over each column is its rim's: every
+    // column the rim (grown by half the gap) crosses takes the heights of
+    // the rim's corners within it and where the rim crosses its sides.
+    for (const auto& segment : chart.rim) {
+        std::array<Flat, 2> p{};
+        for (std::size_t k = 0; k < 2; ++k) {
+            p[k] = turned(chart, segment[k], turn);
             p[k] = {p[k].x * scale + gap / 2, p[k].y * scale + gap / 2};
         }
-        // Every column the triangle (grown by half the gap) crosses: its
-        // corners' heights, and where its edges cross the columns' sides.
-        const double low = std::min({p[0].x, p[1].x, p[2].x}), high = std::max({p[0].x, p[1].x, p[2].x});
-        double yLow = HUGE_VAL, yHigh = -HUGE_VAL;
-        for (const Flat& q : p) {
-            yLow = std::min(yLow, q.y);
-            yHigh = std::max(yHigh, q.y);
-        }
+        const double low = std::min(p[0].x, p[1].x), high = std::max(p[0].x, p[1].x);
         const int first = static_cast<int>((low - gap / 2) / column), last = static_cast<int>((high + gap / 2) / column);
         for (int c = std::max(0, first); c <= std::min(out.columns - 1, last); ++c) {
-            // The triangle's height range over the column widened by half
-            // the gap each way, from its edges clipped to that slab.
             const double x0 = c * column - gap / 2, x1 = (c + 1) * column + gap / 2;
             double b = HUGE_VAL, h = -HUGE_VAL;
-            for (std::size_t k = 0; k < 3; ++k) {
-                const Flat& a = p[k];
-                const Flat& e = p[(k + 1) % 3];
-                if (a.x >= x0 && a.x <= x1) {
-                    b = std::min(b, a.y);
-                    h = std::max(h, a.y);
+            for (const Flat& q : p) {
+                if (q.x >= x0 && q.x <= x1) {
+                    b = std::min(b, q.y);
+                    h = std::max(h, q.y);
                 }
-                for (const double x : {x0, x1}) {
-                    if ((a.x - x) * (e.x - x) < 0) {
-                        const double y = a.y + (e.y - a.y) * (x - a.x) / (e.x - a.x);
-                        b = std::min(b, y);
-                        h = std::max(h, y);
-                    }
+            }
+            for (const double x : {x0, x1}) {
+                if ((p[0].x - x) * (p[1].x - x) < 0) {
+                    const double y = p[0].y + (p[1].y - p[0].y) * (x - p[0].x) / (p[1].x - p[0].x);
+                    b = std::min(b, y);
+                    h = std::max(h, y);
                 }
             }
             if (b > h) continue;
             include(c * column, b - gap / 2);
             include(c * column, h + gap / 2);
         }
-        (void)yLow;
-        (void)yHigh;
     }
     // Columns inside the box that no triangle reaches (a notch in the
     // outline) take their neighbours' span, so the chart stays one piece.
@@ -417,43 +432,66 @@ Outline outlineAt(const Chart& chart, double scale, int turn, double gap, double
 // False where the charts do not fit the square at scale. The charts,
 // grown by half the gap, go into the square less half the gap at each
 // edge: from the edge too they keep the whole gap.
-bool packCharts(std::vector<Chart>& charts, const std::vector<std::size_t>& order, double scale, double gap) {
+bool packCharts(std::vector<Chart>& charts, const std::vector<std::size_t>& order, double scale, double gap,
+                double topWeight) {
     const double side = 1 - gap, column = side / kColumns;
-    // The height filled in each column.
-    std::vector<double> sky(kColumns, 0);
-    const double ceiling = side;
+    // Heights in whole units of the square, rounded outward: the search
+    // runs on integers, several columns at a time.
+    constexpr double kUnits = 16777216.0;
+    const auto units = [&](double v, bool up) {
+        return static_cast<std::int32_t>(up ? std::ceil(v * kUnits) : std::floor(v * kUnits));
+    };
+    const std::int32_t ceiling = units(side, false);
+    // The height filled in each column, and its sums from the left.
+    std::vector<std::int32_t> sky(kColumns, 0);
+    std::vector<std::int64_t> sums(kColumns + 1, 0);
+    std::array<std::vector<std::int32_t>, kTurns> bottoms, tops;
     for (const std::size_t c : order) {
         Chart& chart = charts[c];
-        double bestTop = HUGE_VAL, bestY = 0;
-        int bestX = 0;
-        int bestTurn = 0;
-        Outline best;
-        for (int turn = 0; turn < 4; ++turn) {
-            Outline outline = outlineAt(chart, scale, turn, gap, column);
-            double height = -HUGE_VAL;
-            for (const double t : outline.top) height = std::max(height, t);
-            // The chart's leftmost point stands half a gap in from the
-            // square's edge, as its outline's first column begins.
-            for (int x = 0; x + outline.columns <= kColumns; ++x) {
-                double y = -HUGE_VAL;
-                for (int k = 0; k < outline.columns; ++k) {
-                    y = std::max(y, sky[static_cast<std::size_t>(x + k)] - outline.bottom[static_cast<std::size_t>(k)]);
-                }
-                if (y + height <= ceiling && y + height < bestTop) {
-                    bestTop = y + height;
+        for (int x = 0; x < kColumns; ++x) sums[static_cast<std::size_t>(x) + 1] = sums[static_cast<std::size_t>(x)] + sky[static_cast<std::size_t>(x)];
+        double bestScore = HUGE_VAL;
+        std::int32_t bestY = 0;
+        int bestX = 0, bestTurn = 0;
+        for (int turn = 0; turn < kTurns; ++turn) {
+            const Outline outline = outlineAt(chart, scale, turn, gap, column);
+            auto& bottom = bottoms[static_cast<std::size_t>(turn)];
+            auto& top = tops[static_cast<std::size_t>(turn)];
+            bottom.resize(static_cast<std::size_t>(outline.columns));
+            top.resize(static_cast<std::size_t>(outline.columns));
+            std::int64_t bottomSum = 0;
+            std::int32_t height = 0;
+            for (std::size_t k = 0; k < bottom.size(); ++k) {
+                bottom[k] = units(outline.bottom[k], false);
+                top[k] = units(outline.top[k], true);
+                bottomSum += bottom[k];
+                height = std::max(height, top[k]);
+            }
+            const int width = outline.columns;
+            for (int x = 0; x + width <= kColumns; ++x) {
+                const std::int32_t* under = sky.data() + x;
+                std::int32_t y = std::numeric_limits<std::int32_t>::min();
+                for (int k = 0; k < width; ++k) y = std::max(y, under[k] - bottom[static_cast<std::size_t>(k)]);
+                if (static_cast<std::int64_t>(y) + height > ceiling) continue;
+                // The room left empty under the chart, and a little of its
+                // height: charts go where they fit closest.
+                const std::int64_t waste = static_cast<std::int64_t>(width) * y + bottomSum -
+                                           (sums[static_cast<std::size_t>(x + width)] - sums[static_cast<std::size_t>(x)]);
+                const double score = static_cast<double>(waste) * column + topWeight * static_cast<double>(y + height);
+                if (score < bestScore) {
+                    bestScore = score;
                     bestY = y;
                     bestX = x;
                     bestTurn = turn;
-                    best = outline;
                 }
             }
         }
-        if (bestTop == HUGE_VAL) return false;
+        if (bestScore == HUGE_VAL) return false;
         chart.turn = bestTurn;
-        chart.place = {gap / 2 + bestX * column, gap / 2 + bestY};
-        for (int k = 0; k < best.columns; ++k) {
-            double& top = sky[static_cast<std::size_t>(bestX + k)];
-            top = std::max(top, bestY + best.top[static_cast<std::size_t>(k)]);
+        chart.place = {gap / 2 + bestX * column, gap / 2 + static_cast<double>(bestY) / kUnits};
+        const auto& top = tops[static_cast<std::size_t>(bestTurn)];
+        for (std::size_t k = 0; k < top.size(); ++k) {
+            std::int32_t& filled = sky[static_cast<std::size_t>(bestX) + k];
+            filled = std::max(filled, bestY + top[k]);
         }
     }
     return true;
@@ -494,37 +532,54 @@ RockAtlas rockAtlas(const DetailLevels& levels, int level, std::span<const Posit
         total += chart.width * chart.height;
     }
     // The largest scale at which the pack fits the square, by halving the
-    // interval from one at which the charts' boxes alone would fill it, for
-    // charts taken in a few orders: the best of them.
-    const auto scaleFor = [&](const std::vector<std::size_t>& order) {
-        double low = 0, high = 1 / std::sqrt(total);
-        while (packCharts(charts, order, high, kChartGap)) {
-            low = high;
-            high *= 1.25;
-        }
-        for (int i = 0; i < 8; ++i) {
-            const double mid = (low + high) / 2;
-            (packCharts(charts, order, mid, kChartGap) ? low : high) = mid;
-        }
-        return low;
+    // interval, for charts taken in a few orders and placed by a few
+    // weights of their tops against the room they leave: the best of them.
+    // After the first, a way is tried further only where it beats the best
+    // so far.
+    struct Way {
+        double (*size)(const Chart&);
+        double topWeight;
     };
-    std::vector<std::size_t> order(charts.size()), bestOrder;
+    const std::array<Way, 6> ways = {{
+        {[](const Chart& c) { return std::max(c.width, c.height); }, 0.2},
+        {[](const Chart& c) { return c.width * c.height; }, 0.2},
+        {[](const Chart& c) { return std::max(c.width, c.height); }, 0.05},
+        {[](const Chart& c) { return c.width * c.height; }, 1.0},
+        {[](const Chart& c) { return c.width + c.height; }, 0.5},
+        {[](const Chart& c) { return std::min(c.width, c.height); }, 0.2},
+    }};
+    std::vector<std::size_t> order(charts.size());
     double low = 0;
-    const std::array<double (*)(const Chart&), 2> sizes = {
-        [](const Chart& c) { return std::max(c.width, c.height); },
-        [](const Chart& c) { return c.width * c.height; },
-    };
-    for (const auto size : sizes) {
+    Way best = ways[0];
+    std::vector<std::size_t> bestOrder;
+    for (const Way& way : ways) {
         for (std::size_t c = 0; c < order.size(); ++c) order[c] = c;
         std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return size(charts[a]) > size(charts[b]); });
-        const double scale = scaleFor(order);
-        if (scale > low) {
-            low = scale;
+                         [&](std::size_t a, std::size_t b) { return way.size(charts[a]) > way.size(charts[b]); });
+        const auto fits = [&](double scale) { return packCharts(charts, order, scale, kChartGap, way.topWeight); };
+        double from = low, to;
+        if (low == 0) {
+            to = 1 / std::sqrt(total);
+            while (fits(to)) {
+                from = to;
+                to *= 1.25;
+            }
+        } else {
+            if (!fits(low * (1 + 1.0 / 128))) continue;
+            from = low * (1 + 1.0 / 128);
+            to = low * 1.1;
+        }
+        for (int i = 0; i < 5; ++i) {
+            const double mid = (from + to) / 2;
+            (fits(mid) ? from : to) = mid;
+        }
+        if (from > low) {
+            low = from;
+            best = way;
             bestOrder = order;
         }
     }
-    packCharts(charts, bestOrder, low, kChartGap);
+    packCharts(charts, bestOrder, low, kChartGap, best.topWeight);
     RockAtlas atlas;
     atlas.level = level;
     atlas.charts = static_cast<int>(charts.size());

@@ -145,14 +145,30 @@ void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks) {
     looks.resize(count);
     const std::uint32_t key = source.key;
     double sum[3] = {0, 0, 0};
+    // The stone's noise, a layer at a time over every point in single
+    // precision (a colour needs no more), so that the loops run several
+    // points at once.
+    std::vector<float> x(count), y(count), z(count);
+    for (std::size_t v = 0; v < count; ++v) {
+        x[v] = static_cast<float>(p[v].x);
+        y[v] = static_cast<float>(p[v].y);
+        z[v] = static_cast<float>(p[v].z);
+    }
+    const auto layer = [&](std::uint32_t layerKey, float frequency) {
+        std::vector<float> out(count);
+        for (std::size_t v = 0; v < count; ++v) {
+            out[v] = noiseAt<float>(layerKey, x[v] * frequency, y[v] * frequency, z[v] * frequency);
+        }
+        return out;
+    };
+    const std::vector<float> broad = layer(key, 1.3f), finer = layer(key + 1, 3.1f), hues = layer(key + 2, 1.7f),
+                             grains = layer(key + 3, 19.0f);
     for (std::size_t v = 0; v < count; ++v) {
         const Position& q = p[v];
         const double occlusion = std::clamp(1 - aoGain * static_cast<double>(hollow[v]), 0.15, 1.0);
         const double wear = std::min(1.0, 4.0 * edge[v]);
-        const double mottle = 0.6 * noiseAt(key, q.x * 1.3, q.y * 1.3, q.z * 1.3) +
-                              0.4 * noiseAt(key + 1, q.x * 3.1, q.y * 3.1, q.z * 3.1);
-        const double hue = noiseAt(key + 2, q.x * 1.7, q.y * 1.7, q.z * 1.7);
-        const double grain = noiseAt(key + 3, q.x * 19, q.y * 19, q.z * 19);
+        const double mottle = 0.6 * broad[v] + 0.4 * finer[v];
+        const double hue = hues[v], grain = grains[v];
         const double speck = fractionOf(mix((std::uint64_t{key} << 32 | v) * kGolden + 0x5EED));
         const double along = dot(q, bedding);
         const double band = look.bands > 0 ? look.bands * (0.7 * noiseAt(key + 4, along * 9, 0.5, 0.5) +

@@ -32,9 +32,9 @@ TEST(Options, ValuesReachTheRunTyped) {
         {{"--origin", "base", "--collision", "--format", "stl,ply"},
          RunSettings{.formats = {&stlFormat(), &plyFormat()}, .origin = Origin::Base, .collision = true}},
         {{"--origin", "centre", "--format", "cob"}, RunSettings{}},
-        {{"--textures", "128", "--format", "glb,obj,ply"},
-         RunSettings{.formats = {&glbFormat(), &objFormat(), &plyFormat()}, .textures = 128}},
-        {{"--textures", "04096", "--format", "glb"}, RunSettings{.formats = {&glbFormat()}, .textures = 4096}},
+        {{"--textures", "128", "--format", "glb,obj,ply", "--shading", "smooth"},
+         RunSettings{.formats = {&glbFormat(), &objFormat(), &plyFormat()}, .shading = Shading::Smooth, .textures = 128}},
+        {{"--textures", "04096", "--format", "obj"}, RunSettings{.formats = {&objFormat()}, .textures = 4096}},
         {{"--style", "shard", "--shading", "auto", "--format", "glb"},
          RunSettings{.style = *styleNamed("shard"), .formats = {&glbFormat()}, .shading = Shading::Auto}},
         {{"--style", "classic"}, RunSettings{}},
@@ -169,10 +169,13 @@ TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
         {{"--textures", "8192", "--format", "glb"}, "tavimor: --textures: takes a power of two from 128 to 4096, not "
                                                     "\"8192\""},
         {{"--textures", "256"}, "tavimor: --textures: goes with formats other than cob (a COB file holds no texture maps)"},
-        {{"--textures", "256", "--format", "glb,stl"}, "tavimor: --textures: goes with formats other than stl (an STL "
+        {{"--textures", "256", "--format", "obj,stl"}, "tavimor: --textures: goes with formats other than stl (an STL "
                                                        "file holds no texture maps)"},
-        {{"--textures", "256", "--format", "glb", "--pack"}, "tavimor: --pack: goes without --textures (each rock's "
+        {{"--textures", "256", "--format", "obj", "--pack"}, "tavimor: --pack: goes without --textures (each rock's "
                                                              "maps are files of their own)"},
+        {{"--textures", "256", "--format", "obj,glb"}, "tavimor: --shading: takes smooth or auto with --textures where "
+                                                       "--format has glb (glTF decodes a normal map with the mesh's "
+                                                       "normals and tangents), not \"flat\""},
         {{"--format", "obj,glb,obj"}, "tavimor: --format: takes formats from cob obj glb stl ply, each named once, "
                                       "not \"obj,glb,obj\""},
         {{"--preview-size", "100"}, "tavimor: --preview-size: goes with --preview (the size of a contact sheet's "

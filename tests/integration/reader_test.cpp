@@ -388,5 +388,43 @@ TEST(Reader, AssimpAndTheValidatorTakeEveryStyleWithAutoShadingInEveryFormat) {
     EXPECT_NE(validated.output.find(files), std::string::npos) << validated.output;
 }
 
+TEST(Reader, AssimpAndTheValidatorTakeTexturedRocksWithTheirMaps) {
+    ASSERT_TRUE(assimpIsInstalled());
+    const std::string modules = TAVIMOR_NODE_MODULES;
+    TempDir dir;
+    std::vector<std::string> validate = {"env", "NODE_PATH=" + modules, "node",
+                                         std::string(TAVIMOR_SOURCE_DIR) + "/tests/integration/validate_gltf.js"};
+    // Smooth and auto, a level of detail, three sizes of map.
+    const struct {
+        std::vector<std::string> args;
+        std::string stem;
+    } runs[] = {
+        {{"--style", "boulder", "--detail", "1", "--shading", "smooth", "--textures", "128", "--name", "F"}, "F0"},
+        {{"--style", "slab", "--detail", "3", "--shading", "smooth", "--textures", "512", "--name", "S"}, "S0"},
+        {{"--style", "shard", "--detail", "2", "--shading", "auto", "--textures", "256", "--lod", "--name", "A"}, "A0_LOD1"},
+    };
+    for (const auto& r : runs) {
+        std::vector<std::string> args = {"--seed", "31", "--format", "glb,obj", "--quiet"};
+        args.insert(args.end(), r.args.begin(), r.args.end());
+        ASSERT_EQ(runTavimor(args, dir.path()).status, 0);
+        validate.push_back(r.stem + ".glb");
+        const CommandResult glb = runCommand({"assimp", "info", r.stem + ".glb"}, dir.path());
+        EXPECT_EQ(glb.status, 0) << glb.errors;
+        EXPECT_NE(glb.output.find("Textures (embed.):  3"), std::string::npos) << glb.output;
+        // The OBJ's maps, by the names beside it (a coarser level names its
+        // finest's).
+        const CommandResult obj = runCommand({"assimp", "info", r.stem + ".obj"}, dir.path());
+        EXPECT_EQ(obj.status, 0) << obj.errors;
+        const std::string maps = r.stem.substr(0, r.stem.find("_LOD")) + (r.stem.find("_LOD") != std::string::npos ? "_LOD0" : "");
+        for (const char* role : {"_basecolor.png", "_normal.png", "_orm.png"}) {
+            EXPECT_NE(obj.output.find("'" + maps + role + "'"), std::string::npos) << r.stem << role << obj.output;
+            EXPECT_TRUE(fileExists(dir.file(maps + role))) << maps << role;
+        }
+    }
+    const CommandResult validated = runCommand(validate, dir.path());
+    EXPECT_EQ(validated.status, 0) << validated.output << validated.errors;
+    EXPECT_NE(validated.output.find("3 files: 0 errors, 0 warnings"), std::string::npos) << validated.output;
+}
+
 }  // namespace
 }  // namespace tavimor::e2e
