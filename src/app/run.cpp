@@ -199,7 +199,13 @@ int writePreview(const RunLevels& run, double reach, RunReport& report) {
     for (int i = 0; i < settings.count; ++i) {
         const MadeRock& rock = rocks.next();
         const RockMesh mesh = meshOf(run, rock, 0);
-        sheet.draw(i, run.levels.levels[static_cast<std::size_t>(settings.detail)], {mesh.positions, mesh.normals, mesh.split, mesh.material->baseColour});
+        SheetRock drawn{mesh.positions, mesh.normals, mesh.split, mesh.material->baseColour};
+        if (settings.textures > 0) {
+            drawn.uv = mesh.textures.front();
+            drawn.colourMap = rock.textures.maps.baseColour;
+            drawn.mapSize = rock.textures.maps.pixels;
+        }
+        sheet.draw(i, run.levels.levels[static_cast<std::size_t>(settings.detail)], drawn);
     }
     const std::optional<std::string> png = sheet.png();
     if (!png) {

@@ -117,6 +117,12 @@ void ContactSheet::draw(int index, const LevelMesh& level, const SheetRock& rock
                                          (from.x * to.y - from.y * to.x) * perArea};
         };
         const std::array<double, 3> e0 = plane(q[1], q[2]), e1 = plane(q[2], q[0]);
+        // The face's corners in its colour map, where it has one.
+        const bool mapped = rock.mapSize > 0;
+        std::array<TextureVertex, 3> t{};
+        if (mapped) {
+            for (std::size_t k = 0; k < 3; ++k) t[k] = rock.uv.vertices[static_cast<std::size_t>(rock.uv.corners[f][k])];
+        }
         const auto low = [&](double a, double b, double c) { return std::max(0, static_cast<int>(std::min({a, b, c}))); };
         const auto high = [&](double a, double b, double c) {
             return std::min(tileSize_ - 1, static_cast<int>(std::max({a, b, c})));
@@ -140,9 +146,22 @@ void ContactSheet::draw(int index, const LevelMesh& level, const SheetRock& rock
                 depthRow[x] = depth;
                 const double light = w0 * q[0].light + w1 * q[1].light + w2 * q[2].light;
                 std::uint8_t* pixel = pixelRow + static_cast<std::size_t>(x) * 3;
-                pixel[0] = channel(rock.colour.red * light);
-                pixel[1] = channel(rock.colour.green * light);
-                pixel[2] = channel(rock.colour.blue * light);
+                Colour colour = rock.colour;
+                if (mapped) {
+                    // The texel under the pixel (the sheet is seen square
+                    // on, so the map's place is the corners' weighted).
+                    const double u = w0 * t[0].u + w1 * t[1].u + w2 * t[2].u;
+                    const double v = w0 * t[0].v + w1 * t[1].v + w2 * t[2].v;
+                    const int size = rock.mapSize;
+                    const int tx = std::clamp(static_cast<int>(u * size), 0, size - 1);
+                    const int ty = std::clamp(static_cast<int>((1 - v) * size), 0, size - 1);
+                    const std::uint8_t* texel =
+                        &rock.colourMap[(static_cast<std::size_t>(ty) * static_cast<std::size_t>(size) + static_cast<std::size_t>(tx)) * 3];
+                    colour = {texel[0] / 255.0, texel[1] / 255.0, texel[2] / 255.0};
+                }
+                pixel[0] = channel(colour.red * light);
+                pixel[1] = channel(colour.green * light);
+                pixel[2] = channel(colour.blue * light);
             }
         }
     }

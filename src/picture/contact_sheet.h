@@ -16,6 +16,7 @@
 #include "geometry/normals.h"
 #include "geometry/rock.h"
 #include "geometry/split_normals.h"
+#include "geometry/textured_vertices.h"
 #include "geometry/subdivision.h"
 
 namespace tavimor {
@@ -39,6 +40,11 @@ struct SheetRock {
     std::span<const Position> normals = {};
     const SplitNormals* split = nullptr;
     Colour colour = kRockColour;
+    // With baked maps: its texture coordinates and its colour map (sRGB,
+    // RGB, rows from the top, mapSize square), which colours it instead.
+    TextureCoordinates uv = {};
+    std::span<const std::uint8_t> colourMap = {};
+    int mapSize = 0;
 };
 
 class ContactSheet {
