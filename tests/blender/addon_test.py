@@ -85,6 +85,8 @@ CASES = [
       "--origin", "base"]),
     ({"style": "rubble", "count": 2, "seed": 8, "detail": 1, "shading": "flat", "lod": True},
      ["--style", "rubble", "--count", "2", "--seed", "8", "--detail", "1", "--shading", "flat", "--lod"]),
+    ({"style": "shard", "count": 2, "seed": 9, "detail": 2, "shading": "smooth", "textures": "256"},
+     ["--style", "shard", "--count", "2", "--seed", "9", "--detail", "2", "--shading", "smooth", "--textures", "256"]),
     ({"style": "slab", "count": 4, "seed": 3, "detail": 1, "shading": "auto", "pack": True, "collision": True,
       "scale": (2.0, 0.1, 1.0)},
      ["--style", "slab", "--count", "4", "--seed", "3", "--detail", "1", "--shading", "auto", "--pack", "--collision",
@@ -126,6 +128,19 @@ for values, options in CASES:
         material = mesh.materials[0] if mesh.materials else None
         check(material is not None and all(abs(a - b) < 1e-4 for a, b in zip(material.diffuse_color, colour)),
               name + ": its material's colour")
+        if values.get("textures"):
+            # Its maps in its material, kept in the .blend (the folder is
+            # gone), the colour map on the base colour, the normal map
+            # through a normal map node.
+            images = {n.image.name: n for n in material.node_tree.nodes if n.type == 'TEX_IMAGE' and n.image}
+            stem = name.replace("Rock", "ROCK")
+            for role in ("_basecolor.png", "_normal.png"):
+                image = images.get(stem + role)
+                check(image is not None, name + ": its map " + role + " (" + ", ".join(images) + ")")
+                if image is not None:
+                    check(image.image.packed_file is not None, name + ": " + role + " packed into the scene")
+                    check(tuple(image.image.size) == (256, 256), name + ": " + role + " of 256 pixels")
+            check(any(n.type == 'NORMAL_MAP' for n in material.node_tree.nodes), name + ": a normal map node")
         if values.get("lod"):
             level = name.rsplit("_LOD", 1)[1]
             check([c.name for c in obj.users_collection] == ["ROCK_LOD" + level], name + ": its level's collection")

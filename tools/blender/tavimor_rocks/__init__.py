@@ -26,8 +26,10 @@ from bpy.props import BoolProperty, EnumProperty, FloatVectorProperty, IntProper
 # first took each. A program older than an option is refused before it runs.
 OPTION_SINCE = {
     "count": (2, 0), "seed": (2, 0), "spike": (2, 0), "style": (2, 0), "detail": (2, 0), "shading": (2, 0),
-    "scale": (2, 0), "origin": (2, 0), "collision": (2, 0), "lod": (2, 0), "pack": (2, 0),
+    "scale": (2, 0), "origin": (2, 0), "collision": (2, 0), "lod": (2, 0), "pack": (2, 0), "textures": (2, 0),
 }
+TEXTURES = [("0", "None", "No maps")] + [(str(n), "%d px" % n, "Maps %d pixels square" % n)
+                                         for n in (128, 256, 512, 1024, 2048, 4096)]
 STYLES = [
     ("classic", "Classic", "As always"),
     ("boulder", "Boulder", "Massive, a few broad broken faces"),
@@ -108,6 +110,8 @@ def arguments(op, seed):
         args.append("--lod")
     if op.pack:
         args.append("--pack")
+    if op.textures != "0":
+        args += ["--textures", op.textures]
     return args
 
 
@@ -169,6 +173,19 @@ def import_file(path):
     return [o for o in bpy.data.objects if o not in before]
 
 
+def keep_images(folder):
+    """Packs the maps the import read from the folder into the .blend: the
+    folder goes once the rocks are in."""
+    for image in bpy.data.images:
+        path = bpy.path.abspath(image.filepath)
+        if path and os.path.dirname(os.path.abspath(path)) == os.path.abspath(folder) and image.packed_file is None:
+            image.pack()
+            # The normal and the occlusion, roughness and metal maps are
+            # data, not colours.
+            if not path.endswith("_basecolor.png"):
+                image.colorspace_settings.name = 'Non-Color'
+
+
 def finish_objects(objects, shading):
     for obj in objects:
         if obj.name.startswith(HULL_PREFIXES):
@@ -228,6 +245,7 @@ def make_rocks(op, context, folder):
             made += objects
             finish_objects(objects, op.shading)
             levels.setdefault(level_of(path), []).append(objects)
+        keep_images(folder)
         if op.pack:
             # The pack as the program laid it out, about the cursor.
             for obj in made:
@@ -264,6 +282,8 @@ class MESH_OT_tavimor_rocks(bpy.types.Operator):
     collision: BoolProperty(name="Collision", default=False)
     lod: BoolProperty(name="LOD", default=False)
     pack: BoolProperty(name="Pack", default=False)
+    textures: EnumProperty(name="Textures", items=TEXTURES, default="0",
+                           description="Bake colour, normal and roughness maps of this size")
 
     def execute(self, context):
         try:
