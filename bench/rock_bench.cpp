@@ -22,6 +22,7 @@
 #include "geometry/rock_recipe.h"
 #include "geometry/style.h"
 #include "picture/contact_sheet.h"
+#include "picture/png.h"
 #include "system/file_output.h"
 
 namespace {
@@ -130,6 +131,44 @@ void collisionHullOfDetailFourRock(benchmark::State& state) {
     }
 }
 BENCHMARK(collisionHullOfDetailFourRock)->Unit(benchmark::kMicrosecond);
+
+// Baked maps for one detail-2 boulder, 1024 pixels, smooth: the rock made
+// with its finest level, its atlas, looks and tangents, then the bake (what
+// a textured rock costs beyond its files), and the three maps' encoding.
+tavimor::RockRecipe texturedRecipe() {
+    tavimor::RockRecipe recipe;
+    recipe.seed = 5;
+    recipe.style = *tavimor::styleNamed("boulder");
+    recipe.detail = 2;
+    recipe.shading = tavimor::Shading::Smooth;
+    recipe.textures = 1024;
+    return recipe;
+}
+
+void bakeOneRockAtTenTwentyFour(benchmark::State& state) {
+    const tavimor::DetailLevels levels = tavimor::buildDetailLevels(tavimor::kMostDetail);
+    const tavimor::RockMaker maker(texturedRecipe(), levels);
+    tavimor::RockGeometry rock;
+    for (auto _ : state) {
+        maker.make(0, rock);
+        benchmark::DoNotOptimize(rock.textures.maps.normal.data());
+    }
+}
+BENCHMARK(bakeOneRockAtTenTwentyFour)->Unit(benchmark::kMillisecond);
+
+void encodeThreeMapsAtTenTwentyFour(benchmark::State& state) {
+    const tavimor::DetailLevels levels = tavimor::buildDetailLevels(tavimor::kMostDetail);
+    const tavimor::RockMaker maker(texturedRecipe(), levels);
+    tavimor::RockGeometry rock;
+    maker.make(0, rock);
+    const tavimor::BakedMaps& maps = rock.textures.maps;
+    for (auto _ : state) {
+        for (const auto* pixels : {&maps.baseColour, &maps.normal, &maps.orm}) {
+            benchmark::DoNotOptimize(tavimor::encodePng(maps.pixels, maps.pixels, *pixels));
+        }
+    }
+}
+BENCHMARK(encodeThreeMapsAtTenTwentyFour)->Unit(benchmark::kMillisecond);
 
 // The contact sheet of 100 rocks as a run draws it once the rocks are
 // written: every rock made again, drawn into its tile of 256 pixels, and
