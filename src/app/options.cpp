@@ -371,7 +371,6 @@ std::string sceneClash(const RunSettings& s) {
         }
     }
     if (s.pack && s.lod) return "--pack: goes without --lod (levels of detail are files of their own)";
-    if (s.pack && s.textures > 0) return "--pack: goes without --textures (each rock's maps are files of their own)";
     return {};
 }
 

@@ -61,7 +61,7 @@ Extent takeExtent(const char*& at) {
 
 // What a packed file's head needs of a rock, a fixed size each: its extent,
 // its hull's size and extent, its split normals and vertices.
-constexpr std::size_t kRecordSize = 2 * 7 * 8 + 2 * 2 + 2 * 8;
+constexpr std::size_t kRecordSize = 2 * 7 * 8 + 2 * 2 + 2 * 8 + kImageRoles * 8;
 
 std::string recordOf(const PackedRock& rock) {
     std::string out;
@@ -71,6 +71,7 @@ std::string recordOf(const PackedRock& rock) {
     put(out, static_cast<std::uint16_t>(rock.hullTriangles));
     put(out, rock.splitNormals);
     put(out, rock.texturedVertices);
+    for (const std::uint64_t bytes : rock.imageBytes) put(out, bytes);
     return out;
 }
 
@@ -82,6 +83,7 @@ PackedRock rockOfRecord(const char* at) {
     rock.hullTriangles = take<std::uint16_t>(at);
     rock.splitNormals = take<std::uint64_t>(at);
     rock.texturedVertices = take<std::uint64_t>(at);
+    for (std::uint64_t& bytes : rock.imageBytes) bytes = take<std::uint64_t>(at);
     return rock;
 }
 
@@ -217,12 +219,14 @@ Position placeOf(const PackPlan& plan, int index, int count, const Extent& exten
 PackPlan measurePack(const RunLevels& run, PackStore& store, bool records) {
     const RunSettings& settings = run.settings;
     PackPlan plan;
-    // Heads that list every rock count its vertices, split normals too.
+    // Heads that list every rock count its vertices, split normals too;
+    // baked maps are baked as they will be written, with the run's shading.
+    const bool maps = settings.textures > 0;
     const bool split = records && settings.shading == Shading::Auto;
-    RockSequence rocks(settings, run.levels, {1, split ? Shading::Auto : Shading::Flat, settings.collision});
-    const TextureCoordinates& uv = run.textures.back();
+    const Shading shading = maps ? settings.shading : (split ? Shading::Auto : Shading::Flat);
+    RockSequence rocks(settings, run.levels, {1, shading, settings.collision});
     BaseVertices base;
-    baseVerticesOf(uv, base);
+    baseVerticesOf(run.textures[static_cast<std::size_t>(settings.detail)], base);
     SplitVertices splitVertices;
     for (int i = 0; i < settings.count; ++i) {
         const MadeRock& rock = rocks.next();
@@ -236,6 +240,12 @@ PackPlan measurePack(const RunLevels& run, PackStore& store, bool records) {
             entry.hullVertices = static_cast<int>(rock.hull.vertices.size());
             entry.hullTriangles = static_cast<int>(rock.hull.triangles.size());
             if (!rock.hull.vertices.empty()) entry.hullExtent = extentOf(rock.hull.vertices);
+        }
+        // A rock with maps has texture coordinates of its own.
+        const TextureCoordinates& uv = maps ? rock.textures.views[0] : run.textures[static_cast<std::size_t>(settings.detail)];
+        if (maps) {
+            baseVerticesOf(uv, base);
+            for (std::size_t role = 0; role < kImageRoles; ++role) entry.imageBytes[role] = rock.images[role].size();
         }
         entry.texturedVertices = base.textureOf.size();
         if (split) {
@@ -276,7 +286,8 @@ private:
 // One pass of a packed file over its rocks, each placed on the grid, its
 // hull read back. False where a hull could not be read back.
 bool writePackPass(const RunLevels& run, PackWriter& writer, const PackPlan& plan, PackStore& store, int pass,
-                   PieceWriter& out, RunReport& report, PackProgress& progress) {
+                   PieceWriter& out, OutputDirectory& directory, RunReport& report, PackProgress& progress,
+                   bool& filesFailed) {
     const RunSettings& settings = run.settings;
     if (!writer.passUsesRocks(pass)) {
         for (int i = 0; i < settings.count; ++i) {
@@ -287,6 +298,7 @@ bool writePackPass(const RunLevels& run, PackWriter& writer, const PackPlan& pla
     }
     SequenceNeeds needs = needsOf(settings, 1);
     needs.hull = false;
+    std::vector<FormatFile> beside;
     RockSequence rocks(settings, run.levels, needs);
     PackStore::Hulls hulls(store);
     for (int i = 0; i < settings.count; ++i) {
@@ -297,10 +309,27 @@ bool writePackPass(const RunLevels& run, PackWriter& writer, const PackPlan& pla
             if (mesh.hull == nullptr) return false;
         }
         mesh.name = rockName(settings, rock.number);
+        mesh.imageStem = mesh.name;
         mesh.offset = placeOf(plan, i, settings.count, rock.extents[0]);
+        if (settings.textures > 0 && std::any_of(rock.images.begin(), rock.images.end(), [](const std::string& png) { return png.empty(); })) {
+            report.notMade(directory.pathOf(mesh.name + "_basecolor.png"), "the PNG encoder failed on its maps");
+            filesFailed = true;
+            return true;
+        }
         writer.appendPiece(out.buffer(), pass, mesh);
         out.written();
-        if (pass == 0) report.progress(++progress.done, progress.total);
+        if (pass == 0) {
+            // The rock's own files beside the pack (its maps), in place
+            // before the pack that names them.
+            writer.rockFiles(mesh, beside);
+            for (const FormatFile& file : beside) {
+                if (!saveMade(report, directory, mesh.name + file.suffix, file.bytes)) {
+                    filesFailed = true;
+                    return true;
+                }
+            }
+            report.progress(++progress.done, progress.total);
+        }
     }
     return true;
 }
@@ -329,16 +358,20 @@ bool writePackFile(const RunLevels& run, OutputDirectory& directory, const Forma
         return *rock;
     };
     const PackContents contents{settings.stem, static_cast<std::uint64_t>(settings.count), rockAt, settings.collision,
-                                &run.material};
+                                &run.material, settings.textures > 0};
     const std::unique_ptr<PackWriter> writer = level.packWriter(contents, kinds.front());
     if (!writer->writeHead([&](std::string_view bytes) { out.write(bytes); })) {
         report.notMade(path, format.tooLarge());
         return false;
     }
     PieceWriter pieces(out);
-    for (int pass = 0; pass < writer->passes() && out.state() == SaveResult::Saved && readBack; ++pass) {
-        readBack = writePackPass(run, *writer, plan, store, pass, pieces, report, progress);
+    bool filesFailed = false;
+    for (int pass = 0; pass < writer->passes() && out.state() == SaveResult::Saved && readBack && !filesFailed; ++pass) {
+        readBack = writePackPass(run, *writer, plan, store, pass, pieces, directory, report, progress, filesFailed);
     }
+    // A file of a rock beside the pack failed, and said so: the pack never
+    // takes the old one's place.
+    if (filesFailed) return false;
     pieces.flush();
     // What the run kept of its rocks could not be read back: nothing of
     // the file stays, and it never takes the old one's place.
@@ -348,6 +381,7 @@ bool writePackFile(const RunLevels& run, OutputDirectory& directory, const Forma
     }
     if (!saved(report, path, out.commit(report.doneLine(path)))) return false;
     for (const FileKind& whole : kinds.subspan(1)) {
+        if (!writtenWhole(whole)) continue;
         if (!saveMade(report, directory, settings.stem + std::string(whole.suffix), writer->wholeFile(whole))) {
             return false;
         }
@@ -359,8 +393,8 @@ bool writePackFile(const RunLevels& run, OutputDirectory& directory, const Forma
 
 int writePacked(const RunLevels& run, OutputDirectory& directory, RunReport& report, double& reach) {
     const RunSettings& settings = run.settings;
-    const LevelWriters writers = writersFor(settings, run.levels.levels.back());
-    const FileChoice choice{.hulls = settings.collision};
+    const LevelWriters writers = writersFor(settings, run.levels.levels[static_cast<std::size_t>(settings.detail)]);
+    const FileChoice choice{.hulls = settings.collision, .textures = settings.textures > 0};
     bool listsRocks = false;
     std::size_t pieced = 0;
     for (std::size_t f = 0; f < writers.size(); ++f) {

@@ -37,7 +37,9 @@ std::vector<std::string> longestFileNames(const RunSettings& settings) {
         for (const Format* format : settings.formats) {
             const FormatFiles files = format->files();
             for (const FileKind& kind : filesMade(settings.pack ? files.pack : files.rock, choice)) {
-                names.push_back(base + std::string(kind.suffix));
+                // A rock's own file beside a pack is named after the rock.
+                const std::string& stem = settings.pack && kind.eachRock ? rockName(settings, settings.count - 1) : base;
+                names.push_back(stem + std::string(kind.suffix));
             }
         }
     }

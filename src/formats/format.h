@@ -5,6 +5,7 @@
 // endings, what it takes and how much it can hold) and makes its bytes.
 // Nothing here opens, writes or names a file on disk.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -82,6 +83,9 @@ struct FileKind {
     std::string_view suffix;
     FileRole role;
     FileNeed need = FileNeed::Always;
+    // In a pack: a file for each rock beside the pack, named after the
+    // rock (STEM<n>), not after the pack.
+    bool eachRock = false;
 };
 
 // Every file a format makes, described once: what one rock makes, its own
@@ -106,6 +110,8 @@ std::vector<FileKind> filesMade(std::span<const FileKind> kinds, FileChoice choi
 
 // Whether a packed file of that kind is written a rock at a time.
 constexpr bool writtenByPieces(const FileKind& kind) { return kind.role == FileRole::Mesh || kind.role == FileRole::Hull; }
+// Whether a packed file of that kind is written whole once the pieces are.
+constexpr bool writtenWhole(const FileKind& kind) { return !writtenByPieces(kind) && !kind.eachRock; }
 
 // A file a format makes: how its name goes on after the rock's (or the
 // pack's) base name, and its bytes.
@@ -135,6 +141,8 @@ struct PackedRock {
     // one per texture vertex in use (baseVerticesOf), and with split
     // normals the extras (splitVerticesOf).
     std::uint64_t texturedVertices = 0;
+    // With baked maps, the size of each map's PNG file, by role.
+    std::array<std::uint64_t, kImageRoles> imageBytes = {};
 };
 struct PackContents {
     // The file's base name, without its ending: the stem.
@@ -144,8 +152,9 @@ struct PackContents {
     std::function<PackedRock(std::uint64_t index)> rock;
     // Whether every rock comes with its collision hull.
     bool hulls = false;
-    // The rocks' material.
+    // The rocks' material (with baked maps, each rock has its own).
     const Material* material = nullptr;
+    bool textures = false;
 };
 
 // Receives a file's bytes a piece at a time.
@@ -166,6 +175,12 @@ public:
     virtual bool writeHead(const ByteSink& put) = 0;
     // The next rock's piece of a pass, placed at its offset.
     virtual void appendPiece(std::string& out, int pass, const RockMesh& rock) = 0;
+    // The files of the rock just pieced (pass 0) that go beside the pack
+    // (the kinds each rock has), in order, into files.
+    virtual void rockFiles(const RockMesh& rock, std::vector<FormatFile>& files) const {
+        (void)rock;
+        files.clear();
+    }
     // The bytes of a file of the pack written whole once the pieces are
     // (one not writtenByPieces), from what the pieces showed.
     virtual std::string wholeFile(const FileKind& kind) const {

@@ -121,6 +121,8 @@ struct GlbRock {
     bool hull = false;
     std::uint64_t hullVertices = 0, hullTriangles = 0;
     Bounds hullBounds;
+    // With baked maps, each map's PNG bytes, by role.
+    std::array<std::uint64_t, kImageRoles> imageBytes = {};
 };
 
 GlbRock glbRockOf(const std::string& name, std::uint64_t vertices, const Extent& extent, const Position& offset) {
@@ -138,7 +140,9 @@ struct GlbShared {
     std::uint64_t faces;
     bool normals;
     Material material;
-    // With baked maps and normals, a tangent at every vertex.
+    // With baked maps (each rock its own material and images) and, with
+    // normals, a tangent at every vertex.
+    bool maps = false;
     bool tangents = false;
 };
 
@@ -246,10 +250,8 @@ RockLayout layoutOf(const GlbRock& rock, const GlbShared& shared) {
     }
     // The material's images, each a view of its own (no target: they are
     // no vertex data), after everything else.
-    for (std::size_t role = 0; role < kImageRoles; ++role) {
-        const std::string_view image = shared.material.images[role];
-        if (image.empty()) continue;
-        layout.images.add(view(image.size(), 0));
+    for (std::size_t role = 0; role < kImageRoles && shared.maps; ++role) {
+        layout.images.add(view(rock.imageBytes[role], 0));
         at = padded(at);
     }
     layout.size = at;
@@ -383,35 +385,48 @@ void writeJson(JsonText& out, const GlbShared& shared, std::uint64_t count, cons
     out.text("],").key("buffers").text("[{").key("byteLength").number(binary).text("}],");
 
     const Material& material = shared.material;
-    const bool maps = material.hasImages();
+    const bool maps = shared.maps;
     if (maps) {
-        // A file with maps holds one rock: its images' views are its own.
-        const RockLayout layout = layoutOf(rockAt(0), shared);
+        // Every rock's images, each in a view of its own after the rock's
+        // other views.
         out.key("images").text("[");
-        for (std::size_t i = 0; i < layout.images.count; ++i) {
-            if (i > 0) out.text(",");
-            out.text("{").key("bufferView").number(std::uint64_t{layout.images.items[i]});
-            out.text(",").key("mimeType").string("image/png").text("}");
+        first = true;
+        std::uint64_t before = 0;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const RockLayout layout = layoutOf(rockAt(i), shared);
+            for (std::size_t k = 0; k < layout.images.count; ++k) {
+                separate(first);
+                out.text("{").key("bufferView").number(before + layout.images.items[k]);
+                out.text(",").key("mimeType").string("image/png").text("}");
+            }
+            before += layout.views.count;
         }
         out.text("],");
     }
-    out.key("materials").text("[{").key("name").string("rock").text(",");
-    if (maps) {
-        out.key("normalTexture").text("{").key("index").number(std::uint64_t{1}).text("},");
-        out.key("occlusionTexture").text("{").key("index").number(std::uint64_t{2}).text("},");
+    // One material for every rock; with maps, one a rock, naming its own
+    // three textures.
+    out.key("materials").text("[");
+    for (std::uint64_t i = 0; i < (maps ? count : 1); ++i) {
+        if (i > 0) out.text(",");
+        out.text("{").key("name").string("rock").text(",");
+        if (maps) {
+            out.key("normalTexture").text("{").key("index").number(3 * i + 1).text("},");
+            out.key("occlusionTexture").text("{").key("index").number(3 * i + 2).text("},");
+        }
+        out.key("pbrMetallicRoughness").text("{");
+        if (maps) {
+            out.key("baseColorTexture").text("{").key("index").number(3 * i).text("},");
+        } else {
+            const Colour& colour = material.baseColour;
+            out.key("baseColorFactor").text("[").number(colour.red).text(",").number(colour.green);
+            out.text(",").number(colour.blue).text(",").number(1.0).text("],");
+        }
+        out.key("metallicFactor").number(material.metalness);
+        if (maps) out.text(",").key("metallicRoughnessTexture").text("{").key("index").number(3 * i + 2).text("}");
+        if (material.roughness != 1) out.text(",").key("roughnessFactor").number(material.roughness);
+        out.text("}}");
     }
-    out.key("pbrMetallicRoughness").text("{");
-    if (maps) {
-        out.key("baseColorTexture").text("{").key("index").number(std::uint64_t{0}).text("},");
-    } else {
-        const Colour& colour = material.baseColour;
-        out.key("baseColorFactor").text("[").number(colour.red).text(",").number(colour.green);
-        out.text(",").number(colour.blue).text(",").number(1.0).text("],");
-    }
-    out.key("metallicFactor").number(material.metalness);
-    if (maps) out.text(",").key("metallicRoughnessTexture").text("{").key("index").number(std::uint64_t{2}).text("}");
-    if (material.roughness != 1) out.text(",").key("roughnessFactor").number(material.roughness);
-    out.text("}}],");
+    out.text("],");
 
     out.key("meshes").text("[");
     first = true;
@@ -431,7 +446,7 @@ void writeJson(JsonText& out, const GlbShared& shared, std::uint64_t count, cons
                 out.key(attribute.name).number(accessors + attribute.accessor);
             }
             out.text("},").key("indices").number(accessors + mesh.indices);
-            if (mesh.material) out.text(",").key("material").number(std::uint64_t{0});
+            if (mesh.material) out.text(",").key("material").number(maps ? i : std::uint64_t{0});
             out.text(",").key("mode").number(std::uint64_t{4}).text("}]}");
         }
         accessors += layout.accessors.count;
@@ -468,7 +483,7 @@ void writeJson(JsonText& out, const GlbShared& shared, std::uint64_t count, cons
     out.text("]}]");
     if (maps) {
         out.text(",").key("textures").text("[");
-        for (std::uint64_t i = 0; i < kImageRoles; ++i) {
+        for (std::uint64_t i = 0; i < kImageRoles * count; ++i) {
             if (i > 0) out.text(",");
             out.text("{").key("sampler").number(std::uint64_t{0}).text(",").key("source").number(i).text("}");
         }
@@ -550,8 +565,8 @@ public:
             entry.hullTriangles = rock.hull->triangles.size();
             entry.hullBounds = storedBounds(extentOf(rock.hull->vertices));
         }
-        GlbShared shared = sharedOf(*rock.material);
-        shared.tangents = normals_ && !rock.tangents.empty();
+        const GlbShared shared = sharedOf(*rock.material, !rock.tangents.empty() || rock.material->hasImages());
+        entry.imageBytes = imageBytesOf(rock);
         const std::size_t start = out.size();
         const bool fits = writeHead(shared, 1, [&](std::uint64_t) { return entry; },
                                     [&](std::string_view bytes) { out.append(bytes); });
@@ -579,13 +594,13 @@ private:
     public:
         Pack(const GlbWriter& writer, PackContents pack) : writer_(writer), pack_(std::move(pack)) {}
         bool writeHead(const ByteSink& put) override {
-            return tavimor::writeHead(writer_.sharedOf(*pack_.material), pack_.rocks, [&](std::uint64_t i) {
+            return tavimor::writeHead(writer_.sharedOf(*pack_.material, pack_.textures), pack_.rocks, [&](std::uint64_t i) {
                 return entryOf(pack_.rock(i));
             }, put);
         }
         void appendPiece(std::string& out, int, const RockMesh& rock) override {
             writer_.verticesOf(rock, own_, vertices_);
-            writer_.appendBlocks(out, rock, vertices_, layoutOf(entryOf(rock), writer_.sharedOf(*rock.material)));
+            writer_.appendBlocks(out, rock, vertices_, layoutOf(entryOf(rock), writer_.sharedOf(*rock.material, pack_.textures)));
         }
 
     private:
@@ -596,12 +611,14 @@ private:
             entry.hullVertices = static_cast<std::uint64_t>(rock.hullVertices);
             entry.hullTriangles = static_cast<std::uint64_t>(rock.hullTriangles);
             entry.hullBounds = storedBounds(rock.hullExtent);
+            entry.imageBytes = rock.imageBytes;
             return entry;
         }
         // The same of a rock as it is written; only the sizes matter here.
         GlbRock entryOf(const RockMesh& rock) const {
             GlbRock entry;
             entry.vertices = vertices_.count();
+            if (pack_.textures) entry.imageBytes = imageBytesOf(rock);
             entry.hull = rock.hull != nullptr;
             if (entry.hull) {
                 entry.hullVertices = rock.hull->vertices.size();
@@ -616,7 +633,16 @@ private:
         RockVertices vertices_;
     };
 
-    GlbShared sharedOf(const Material& material) const { return {level_.faces.size(), normals_, material}; }
+    // With maps, every rock has its own; a tangent at every vertex with
+    // normals.
+    GlbShared sharedOf(const Material& material, bool maps = false) const {
+        return {level_.faces.size(), normals_, material, maps, maps && normals_};
+    }
+    static std::array<std::uint64_t, kImageRoles> imageBytesOf(const RockMesh& rock) {
+        std::array<std::uint64_t, kImageRoles> bytes{};
+        for (std::size_t role = 0; role < kImageRoles; ++role) bytes[role] = rock.material->images[role].size();
+        return bytes;
+    }
 
     // A rock's vertices: its texture coordinates' base vertices (the
     // level's, or its own made into own), and its split ones.

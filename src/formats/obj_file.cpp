@@ -145,7 +145,7 @@ LevelText levelText(const LevelMesh& level, Shading shading) {
 // are the level's; its faces, too, in a file of its own (start at 1) and
 // without split normals.
 void appendObject(std::string& out, const LevelMesh& level, const RockMesh& rock, const LevelText& shared,
-                  const ObjStart& start) {
+                  const ObjStart& start, std::string_view material = "rock") {
     const bool smooth = !rock.normals.empty();
     const TextureCoordinates& uv = rock.textures.front();
     const bool levelOwn = uv.sameAs(shared.textures);
@@ -166,7 +166,9 @@ void appendObject(std::string& out, const LevelMesh& level, const RockMesh& rock
     }
     appendVectorLines(out, "vn", rock.normals, {0, 0, 0});
     // Blender's importer shades a face smooth only inside a smoothing group.
-    out.append(smooth ? "usemtl rock\ns 1\n" : "usemtl rock\n");
+    out.append("usemtl ");
+    out.append(material);
+    out.append(smooth ? "\ns 1\n" : "\n");
     if (levelFaces) {
         out.append(shared.faces);
     } else {
@@ -206,9 +208,13 @@ constexpr std::array<std::string_view, kImageRoles> kImageSuffixes = {"_basecolo
 // as a normal map), and roughness and metalness from the green and blue
 // of the occlusion, roughness and metalness map, as the PBR extension
 // names them.
-std::string mtlFile(const Material& material, std::string_view imageStem = {}) {
+std::string mtlFile(const Material& material, std::string_view imageStem = {}, std::string_view name = "rock",
+                    bool head = true) {
     const Colour& colour = material.baseColour;
-    std::string out = "# material made by tavimor\nnewmtl rock\nKa 0 0 0\n";
+    std::string out = head ? "# material made by tavimor\n" : "";
+    out.append("newmtl ");
+    out.append(name);
+    out.append("\nKa 0 0 0\n");
     out.append("Kd");
     // With a colour map, the map is the colour.
     const bool maps = material.hasImages();
@@ -237,6 +243,13 @@ constexpr FileKind kObjFiles[] = {{".obj", FileRole::Mesh},
                                   {kImageSuffixes[0], FileRole::Image, FileNeed::Textures},
                                   {kImageSuffixes[1], FileRole::Image, FileNeed::Textures},
                                   {kImageSuffixes[2], FileRole::Image, FileNeed::Textures}};
+// A pack: its objects and its material library, and beside it each rock's
+// maps, named after the rock.
+constexpr FileKind kObjPackFiles[] = {{".obj", FileRole::Mesh},
+                                      {".mtl", FileRole::MaterialLibrary},
+                                      {kImageSuffixes[0], FileRole::Image, FileNeed::Textures, true},
+                                      {kImageSuffixes[1], FileRole::Image, FileNeed::Textures, true},
+                                      {kImageSuffixes[2], FileRole::Image, FileNeed::Textures, true}};
 
 class ObjWriter final : public LevelWriter {
 public:
@@ -275,7 +288,11 @@ private:
         void appendPiece(std::string& out, int, const RockMesh& rock) override {
             const LevelMesh& level = writer_.level_;
             const auto positions = static_cast<long long>(level.positionCount);
-            appendObject(out, level, rock, writer_.text_, start_);
+            // With maps, each rock has a material of its own, named as
+            // the rock, naming its maps beside the pack.
+            const bool maps = pack_.textures;
+            appendObject(out, level, rock, writer_.text_, start_, maps ? std::string_view(rock.name) : "rock");
+            if (maps) materials_.append(mtlFile(*rock.material, rock.imageStem, rock.name, materials_.empty()));
             start_.position += positions;
             start_.texture += static_cast<long long>(rock.textures.front().vertices.size());
             start_.normal += static_cast<long long>(rock.normals.size());
@@ -284,12 +301,23 @@ private:
                 start_.position += static_cast<long long>(rock.hull->vertices.size());
             }
         }
-        std::string wholeFile(const FileKind&) const override { return mtlFile(*pack_.material); }
+        std::string wholeFile(const FileKind&) const override {
+            return pack_.textures ? materials_ : mtlFile(*pack_.material);
+        }
+        void rockFiles(const RockMesh& rock, std::vector<FormatFile>& files) const override {
+            files.clear();
+            if (!pack_.textures) return;
+            for (std::size_t role = 0; role < kImageRoles; ++role) {
+                files.push_back({std::string(kImageSuffixes[role]), std::string(rock.material->images[role]), FileRole::Image});
+            }
+        }
 
     private:
         const ObjWriter& writer_;
         PackContents pack_;
         ObjStart start_;
+        // The material library as the rocks go by: a material each.
+        std::string materials_;
     };
 
     const LevelMesh& level_;
@@ -299,7 +327,7 @@ private:
 class ObjFormat final : public Format {
 public:
     std::string_view name() const override { return "obj"; }
-    FormatFiles files() const override { return {kObjFiles, kObjFiles}; }
+    FormatFiles files() const override { return {kObjFiles, kObjPackFiles}; }
     std::unique_ptr<LevelWriter> writerFor(const LevelMesh& level, const WriterSettings& settings) const override {
         return std::make_unique<ObjWriter>(level, settings);
     }

@@ -171,8 +171,6 @@ TEST(Options, BadValuesFailWithOneLineNamingTheOption) {
         {{"--textures", "256"}, "tavimor: --textures: goes with formats other than cob (a COB file holds no texture maps)"},
         {{"--textures", "256", "--format", "obj,stl"}, "tavimor: --textures: goes with formats other than stl (an STL "
                                                        "file holds no texture maps)"},
-        {{"--textures", "256", "--format", "obj", "--pack"}, "tavimor: --pack: goes without --textures (each rock's "
-                                                             "maps are files of their own)"},
         {{"--textures", "256", "--format", "obj,glb"}, "tavimor: --shading: takes smooth or auto with --textures where "
                                                        "--format has glb (glTF decodes a normal map with the mesh's "
                                                        "normals and tangents), not \"flat\""},

@@ -640,6 +640,29 @@ TEST(Textures, SameBytesEveryRunAndNothingWrittenWhereAFormatCannotHoldMaps) {
     ASSERT_EQ(filesIn(once), filesIn(again));
     EXPECT_EQ(filesIn(once).size(), 3u * 3u * (1 + 2 + 1) + 3u * 3u);
     for (const std::string& name : filesIn(once)) EXPECT_EQ(readFile(once.file(name)), readFile(again.file(name))) << name;
+    // Packed: the maps of each rock beside the pack, the pack's rocks as
+    // the rocks of their own files (the same maps, the same texture
+    // coordinates).
+    TempDir packed, single;
+    const std::vector<std::string> rocks = {"--seed", "15", "--count", "3", "--style", "slab", "--detail", "2",
+                                            "--shading", "smooth", "--textures", "128", "--format", "obj", "--quiet"};
+    runIn(single, rocks);
+    std::vector<std::string> pack = rocks;
+    pack.push_back("--pack");
+    runIn(packed, pack);
+    TempDir packedAgain;
+    runIn(packedAgain, pack);
+    EXPECT_EQ(filesIn(packed), filesIn(packedAgain));
+    for (const std::string& name : filesIn(packed)) EXPECT_EQ(readFile(packed.file(name)), readFile(packedAgain.file(name))) << name;
+    const std::string library = readFile(packed.file("ROCK.mtl"));
+    for (int n = 0; n < 3; ++n) {
+        const std::string rock = "ROCK" + std::to_string(n);
+        EXPECT_NE(library.find("newmtl " + rock + "\n"), std::string::npos) << rock;
+        EXPECT_NE(library.find("map_Kd " + rock + "_basecolor.png\n"), std::string::npos) << rock;
+        for (const char* role : {"_basecolor.png", "_normal.png", "_orm.png"}) {
+            EXPECT_EQ(readFile(packed.file(rock + role)), readFile(single.file(rock + role))) << rock << role;
+        }
+    }
     for (const char* formats : {"cob", "ply,stl", "stl"}) {
         TempDir none;
         const CommandResult run = runTavimor({"--textures", "256", "--format", formats}, none.path());

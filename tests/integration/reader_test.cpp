@@ -402,6 +402,9 @@ TEST(Reader, AssimpAndTheValidatorTakeTexturedRocksWithTheirMaps) {
         {{"--style", "boulder", "--detail", "1", "--shading", "smooth", "--textures", "128", "--name", "F"}, "F0"},
         {{"--style", "slab", "--detail", "3", "--shading", "smooth", "--textures", "512", "--name", "S"}, "S0"},
         {{"--style", "shard", "--detail", "2", "--shading", "auto", "--textures", "256", "--lod", "--name", "A"}, "A0_LOD1"},
+        // A pack: each rock its own material and maps.
+        {{"--style", "pebble", "--detail", "1", "--shading", "smooth", "--textures", "128", "--pack", "--count", "3",
+          "--collision", "--name", "P"}, "P"},
     };
     for (const auto& r : runs) {
         std::vector<std::string> args = {"--seed", "31", "--format", "glb,obj", "--quiet"};
@@ -410,20 +413,23 @@ TEST(Reader, AssimpAndTheValidatorTakeTexturedRocksWithTheirMaps) {
         validate.push_back(r.stem + ".glb");
         const CommandResult glb = runCommand({"assimp", "info", r.stem + ".glb"}, dir.path());
         EXPECT_EQ(glb.status, 0) << glb.errors;
-        EXPECT_NE(glb.output.find("Textures (embed.):  3"), std::string::npos) << glb.output;
+        const bool pack = r.stem == "P";
+        EXPECT_NE(glb.output.find(pack ? "Textures (embed.):  9" : "Textures (embed.):  3"), std::string::npos) << glb.output;
         // The OBJ's maps, by the names beside it (a coarser level names its
         // finest's).
         const CommandResult obj = runCommand({"assimp", "info", r.stem + ".obj"}, dir.path());
         EXPECT_EQ(obj.status, 0) << obj.errors;
-        const std::string maps = r.stem.substr(0, r.stem.find("_LOD")) + (r.stem.find("_LOD") != std::string::npos ? "_LOD0" : "");
+        const std::string maps = pack ? "P2" : r.stem.substr(0, r.stem.find("_LOD")) + (r.stem.find("_LOD") != std::string::npos ? "_LOD0" : "");
         for (const char* role : {"_basecolor.png", "_normal.png", "_orm.png"}) {
             EXPECT_NE(obj.output.find("'" + maps + role + "'"), std::string::npos) << r.stem << role << obj.output;
-            EXPECT_TRUE(fileExists(dir.file(maps + role))) << maps << role;
+            for (const std::string& rock : pack ? std::vector<std::string>{"P0", "P1", "P2"} : std::vector<std::string>{maps}) {
+                EXPECT_TRUE(fileExists(dir.file(rock + role))) << rock << role;
+            }
         }
     }
     const CommandResult validated = runCommand(validate, dir.path());
     EXPECT_EQ(validated.status, 0) << validated.output << validated.errors;
-    EXPECT_NE(validated.output.find("3 files: 0 errors, 0 warnings"), std::string::npos) << validated.output;
+    EXPECT_NE(validated.output.find("4 files: 0 errors, 0 warnings"), std::string::npos) << validated.output;
 }
 
 }  // namespace

@@ -97,6 +97,8 @@ TEST(Wine, ScriptedRunsWriteTheLinuxBytesInEveryFormat) {
         {"--seed", "26", "--count", "6", "--detail", "1", "--style", "slab", "--textures", "128", "--format", "obj,ply"},
         {"--seed", "27", "--detail", "3", "--style", "classic", "--shading", "smooth", "--textures", "512",
          "--format", "glb"},
+        {"--seed", "28", "--count", "3", "--detail", "1", "--style", "boulder", "--shading", "smooth", "--textures",
+         "128", "--pack", "--collision", "--format", "glb,obj,ply"},
     };
     for (const auto& args : runs) {
         SCOPED_TRACE(args[1]);
