@@ -156,6 +156,68 @@ for values, options in CASES:
         check(len(places) == values["count"], label + ": a grid cell a rock")
     check(os.listdir(temporary) == [], label + ": no temporary folder left")
 
+# The tangents the program writes for its normal maps are the ones Blender
+# works out itself (MikkTSpace) from the same rock's OBJ: the frame a normal
+# map is decoded in is the same in the file and in the modeller.
+def glb_tangents(path):
+    """Each vertex of a glb's first mesh: (position, uv, normal) -> tangent, sign."""
+    import json
+    import struct
+    data = open(path, "rb").read()
+    length = struct.unpack_from("<I", data, 12)[0]
+    gltf = json.loads(data[20:20 + length])
+    binary = data[20 + length + 8:]
+    attributes = gltf["meshes"][0]["primitives"][0]["attributes"]
+
+    def floats(name, width):
+        accessor = gltf["accessors"][attributes[name]]
+        view = gltf["bufferViews"][accessor["bufferView"]]
+        start = view.get("byteOffset", 0)
+        values = struct.unpack_from("<%df" % (accessor["count"] * width), binary, start)
+        return [values[i:i + width] for i in range(0, len(values), width)]
+    out = {}
+    for p, t, uv, n in zip(floats("POSITION", 3), floats("TANGENT", 4), floats("TEXCOORD_0", 2), floats("NORMAL", 3)):
+        # glTF's v runs down, OBJ's up.
+        out[(round(p[0], 4), round(p[1], 4), round(p[2], 4), round(uv[0], 4), round(1 - uv[1], 4),
+             round(n[0], 2), round(n[1], 2), round(n[2], 2))] = t
+    return out
+
+
+import math
+folder = tempfile.mkdtemp(prefix="tangents-", dir=scripts)
+for style, shading in (("boulder", "smooth"), ("shard", "auto")):
+    clear_scene()
+    subprocess.run([program, "--seed", "17", "--style", style, "--detail", "2", "--shading", shading, "--textures",
+                    "128", "--format", "obj,glb", "-o", folder, "--name", style, "--quiet"], check=True)
+    bpy.ops.wm.obj_import(filepath=os.path.join(folder, style + "0.obj"), forward_axis='Y', up_axis='Z')
+    mesh = [o for o in bpy.data.objects][0].data
+    mesh.calc_tangents()
+    mesh.calc_normals_split()
+    written = glb_tangents(os.path.join(folder, style + "0.glb"))
+    uv = mesh.uv_layers.active.data
+    angles, sides, missing = [], 0, 0
+    for loop in mesh.loops:
+        co = mesh.vertices[loop.vertex_index].co
+        n = loop.normal
+        key = (round(co.x, 4), round(co.y, 4), round(co.z, 4), round(uv[loop.index].uv.x, 4), round(uv[loop.index].uv.y, 4),
+               round(n.x, 2), round(n.y, 2), round(n.z, 2))
+        t = written.get(key)
+        if t is None:
+            missing += 1
+            continue
+        dot = max(-1.0, min(1.0, sum(a * b for a, b in zip(loop.tangent, t[:3]))))
+        angles.append(math.degrees(math.acos(dot)))
+        sides += loop.bitangent_sign == t[3]
+    angles.sort()
+    check(missing < len(mesh.loops) / 100, "%s %s: glb vertices found for the OBJ's corners (%d missing)" % (style, shading, missing))
+    if angles:
+        print("tangents %s %s: Blender's against the file's, median %.3f, largest %.3f degrees"
+              % (style, shading, angles[len(angles) // 2], angles[-1]))
+        check(angles[len(angles) // 2] < 0.5 and angles[int(len(angles) * 0.99)] < 3,
+              "%s %s: Blender's tangents are the file's (median %.3f, 99th percentile %.3f degrees)"
+              % (style, shading, angles[len(angles) // 2], angles[int(len(angles) * 0.99)]))
+        check(sides == len(angles), "%s %s: the bitangent's side" % (style, shading))
+
 # The redo panel: Blender undoes the last run and runs the operator again
 # with the new values, so the new rocks replace the old ones. A seed of -1
 # draws a new rock each time. Headless, a script's operator call pushes no
