@@ -460,8 +460,9 @@ void describeProgram(CLI::App& app) {
         "N-1 (ROCK79 ... ROCK00 for 80 rocks). The extensions are COB, obj (with an mtl beside\n"
         "it), glb, stl and ply. COB and STL and PLY are Z-up; glb and obj are Y-up. The seed\n"
         "is printed first: the same seed, count and spike make the same rocks again, at any\n"
-        "detail. COB takes detail 0, flat shading and classic rocks only, and no --pack or\n"
-        "--collision.");
+        "detail. COB takes detail 0, flat shading and classic rocks only, and no --pack,\n"
+        "--collision or --textures; STL takes no --textures, and glb takes them with smooth\n"
+        "or auto shading.");
 }
 
 // The options that take no value.
