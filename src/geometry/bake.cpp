@@ -32,9 +32,88 @@ struct SrgbTable {
 
 // How far the finest level's points lie below the faces of coarser levels
 // (a share of each face's size): above on open convex parts, below in
-// hollows and in the inner corners of steps. levels 1 to 4 see hollows of
-// every size from a tenth of the rock to a few grains.
-constexpr int kCoarsest = 1, kFinest = 4;
+// hollows and in the inner corners of steps. levels 1 to 5 see hollows of
+// every size from a tenth of the rock to a grain.
+constexpr int kCoarsest = 1, kFinest = 5;
+
+
+// Ambient occlusion at a coarse level, as discs of surface shut each other
+// in: every point's share of the surface round it (within kReach) that
+// faces it from above its tangent plane, each disc's solid angle, summed.
+// The level's points only, so a run costs milliseconds; finer points take
+// their face's, weighted by where they lie in it.
+constexpr double kDiscReach = 0.45;
+// How dark the discs round a point make it: set against rays cast at the
+// finest surface.
+constexpr double kDiscWeight = 40;
+std::vector<float> discOcclusion(const LevelMesh& level, std::span<const Position> p) {
+    const auto count = static_cast<std::size_t>(level.positionCount);
+    std::vector<Position> normal(count, Position{0, 0, 0});
+    for (const auto& [a, b, c] : level.faces) {
+        const Position& pa = p[static_cast<std::size_t>(a)];
+        // Clockwise seen from outside; its length twice the face's area.
+        const Position n = cross(p[static_cast<std::size_t>(c)] - pa, p[static_cast<std::size_t>(b)] - pa);
+        for (const int v : {a, b, c}) normal[static_cast<std::size_t>(v)] = normal[static_cast<std::size_t>(v)] + n;
+    }
+    std::vector<double> area(count);
+    for (std::size_t v = 0; v < count; ++v) {
+        // A point's share: a third of its faces' areas.
+        area[v] = std::sqrt(dot(normal[v], normal[v])) / 6;
+        normal[v] = unitOf(normal[v]);
+    }
+    // The points in cells of the reach's size, for their neighbours.
+    Position low = {HUGE_VAL, HUGE_VAL, HUGE_VAL};
+    for (std::size_t v = 0; v < count; ++v) low = {std::min(low.x, p[v].x), std::min(low.y, p[v].y), std::min(low.z, p[v].z)};
+    const auto cellOf = [&](const Position& q) {
+        return std::array<int, 3>{static_cast<int>((q.x - low.x) / kDiscReach), static_cast<int>((q.y - low.y) / kDiscReach),
+                                  static_cast<int>((q.z - low.z) / kDiscReach)};
+    };
+    std::array<int, 3> cells{0, 0, 0};
+    for (std::size_t v = 0; v < count; ++v) {
+        const auto c = cellOf(p[v]);
+        for (std::size_t k = 0; k < 3; ++k) cells[k] = std::max(cells[k], c[k] + 1);
+    }
+    const auto indexOf = [&](int x, int y, int z) {
+        return (static_cast<std::size_t>(x) * static_cast<std::size_t>(cells[1]) + static_cast<std::size_t>(y)) *
+                   static_cast<std::size_t>(cells[2]) +
+               static_cast<std::size_t>(z);
+    };
+    std::vector<std::vector<std::uint32_t>> grid(static_cast<std::size_t>(cells[0]) * static_cast<std::size_t>(cells[1]) *
+                                                 static_cast<std::size_t>(cells[2]));
+    for (std::size_t v = 0; v < count; ++v) {
+        const auto c = cellOf(p[v]);
+        grid[indexOf(c[0], c[1], c[2])].push_back(static_cast<std::uint32_t>(v));
+    }
+    std::vector<float> open(count);
+    constexpr double kPi = 3.14159265358979323846;
+    for (std::size_t v = 0; v < count; ++v) {
+        const auto c = cellOf(p[v]);
+        double shut = 0;
+        for (int x = std::max(0, c[0] - 1); x <= std::min(cells[0] - 1, c[0] + 1); ++x) {
+            for (int y = std::max(0, c[1] - 1); y <= std::min(cells[1] - 1, c[1] + 1); ++y) {
+                for (int z = std::max(0, c[2] - 1); z <= std::min(cells[2] - 1, c[2] + 1); ++z) {
+                    for (const std::uint32_t q : grid[indexOf(x, y, z)]) {
+                        // Only surface above the point's tangent plane and
+                        // turned towards it shuts it in: most of a rock's
+                        // neighbours are below, and go before any root.
+                        const Position d = p[q] - p[v];
+                        const double above = dot(normal[v], d), facing = -dot(normal[q], d);
+                        if (above <= 0 || facing <= 0) continue;
+                        const double r2 = dot(d, d);
+                        if (r2 >= kDiscReach * kDiscReach) continue;
+                        const double r = std::sqrt(r2);
+                        // The disc's solid angle seen from the point, as a
+                        // share of the hemisphere, fading out at the reach.
+                        const double disc = 1 - 1 / std::sqrt(1 + area[q] / (kPi * r2));
+                        shut += disc * (facing / r) * (above / r) * (1 - r / kDiscReach);
+                    }
+                }
+            }
+        }
+        open[v] = static_cast<float>(std::clamp(1 - kDiscWeight * shut, 0.0, 1.0));
+    }
+    return open;
+}
 
 }  // namespace
 
@@ -66,7 +145,7 @@ std::uint8_t srgbByte(double linear) {
 
 void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks) {
     // How dark a point goes for how far it lies below the coarser levels.
-    constexpr double aoGain = 2.5;
+    constexpr double aoGain = 0.5, kShadeContrast = 2.5;
     const std::size_t finest = source.levels.levels.size() - 1;
     const LevelMesh& fine = source.levels.levels[finest];
     const auto count = static_cast<std::size_t>(fine.positionCount);
@@ -92,6 +171,11 @@ void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks) {
             out[f] = {twice > 0 ? n * (1 / twice) : Position{0, 0, 0}, std::sqrt(twice)};
         }
     }
+    // Rays' occlusion at level 3 (or the finest there is below), each
+    // finer point taking its face's there.
+    const int discLevel = std::min(3, top);
+    const std::vector<float> discOpen = discOcclusion(source.levels.levels[static_cast<std::size_t>(discLevel)], p);
+    std::vector<float> shutIn(count, 1);
     // Below (+) or above (-) each coarser level, per point, and whether done.
     std::vector<float> hollow(count, 0), edge(count, 0);
     std::vector<std::uint8_t> done(count, 0);
@@ -117,6 +201,16 @@ void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks) {
                 if (level >= 3) above += std::max(0.0, -d);
             }
             hollow[v] = static_cast<float>(below);
+            {
+                const int depth = top - discLevel;
+                const std::size_t a = g >> (2 * depth);
+                const std::size_t local = g & ((std::size_t{1} << (2 * depth)) - 1);
+                const auto& w = cornerWeights(depth)[local][k];
+                const auto& corners = source.levels.levels[static_cast<std::size_t>(discLevel)].faces[a];
+                shutIn[v] = static_cast<float>(w[0] * discOpen[static_cast<std::size_t>(corners[0])] +
+                                               w[1] * discOpen[static_cast<std::size_t>(corners[1])] +
+                                               w[2] * discOpen[static_cast<std::size_t>(corners[2])]);
+            }
             edge[v] = static_cast<float>(above);
         }
     }
@@ -165,7 +259,10 @@ void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks) {
                              grains = layer(key + 3, 19.0f);
     for (std::size_t v = 0; v < count; ++v) {
         const Position& q = p[v];
-        const double occlusion = std::clamp(1 - aoGain * static_cast<double>(hollow[v]), 0.15, 1.0);
+        // Shut in by discs round it and lying below coarser levels; the
+        // shade drawn out to what a map shows plainly.
+        const double open = static_cast<double>(shutIn[v]) * (1 - aoGain * static_cast<double>(hollow[v]));
+        const double occlusion = std::clamp(1 - kShadeContrast * (1 - open), 0.15, 1.0);
         const double wear = std::min(1.0, 4.0 * edge[v]);
         const double mottle = 0.6 * broad[v] + 0.4 * finer[v];
         const double hue = hues[v], grain = grains[v];

@@ -473,7 +473,7 @@ public:
         }
     }
     double openness(const V3& p, const V3& n, std::mt19937& random) const {
-        constexpr int kRays = 32;
+        constexpr int kRays = 128;
         const V3 other = std::abs(n[0]) < 0.9 ? V3{1, 0, 0} : V3{0, 1, 0};
         const V3 e1 = unit3(cross3(n, other)), e2 = cross3(n, e1);
         std::uniform_real_distribution<double> u(0, 1);
@@ -592,7 +592,9 @@ TEST(Textures, OcclusionIsDarkInHollowsAndCreasesAsRaysFindThem) {
         std::printf("%s: occlusion where rays find it shut %.3f (%d points), open %.3f (%d); rank correlation %.3f\n",
                     style, shut / shutCount, shutCount, open / openCount, openCount, rho);
         EXPECT_LT(shut / shutCount, open / openCount - 0.03);
-        EXPECT_GT(rho, 0);
+        // The aim is 0.6; the slab reaches it nearly, the boulder and the
+        // rubble not (see the README).
+        EXPECT_GE(rho, 0.3);
     }
 }
 
