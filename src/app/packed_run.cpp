@@ -311,8 +311,8 @@ bool writePackPass(const RunLevels& run, PackWriter& writer, const PackPlan& pla
         mesh.name = rockName(settings, rock.number);
         mesh.imageStem = mesh.name;
         mesh.offset = placeOf(plan, i, settings.count, rock.extents[0]);
-        if (settings.textures > 0 && std::any_of(rock.images.begin(), rock.images.end(), [](const std::string& png) { return png.empty(); })) {
-            report.notMade(directory.pathOf(mesh.name + "_basecolor.png"), "the PNG encoder failed on its maps");
+        if (mapsFailed(settings, rock)) {
+            report.notMade(directory.pathOf(mesh.name), kMapsFailed);
             filesFailed = true;
             return true;
         }

@@ -86,12 +86,15 @@ RockMesh meshOf(const RunLevels& run, const MadeRock& rock, std::size_t k) {
     return mesh;
 }
 
+bool mapsFailed(const RunSettings& settings, const MadeRock& rock) {
+    return settings.textures > 0 &&
+           std::any_of(rock.images.begin(), rock.images.end(), [](const std::string& png) { return png.empty(); });
+}
+
 namespace {
 
 // Why a rock whose hull could not be made is not written.
 constexpr std::string_view kHullFailed = "its collision hull could not be made";
-// Why a rock whose maps could not be encoded is not written.
-constexpr std::string_view kMapsFailed = "the PNG encoder failed on its maps";
 
 // The files of a made rock, every level in every format in the order they
 // are written, each list made into listFor(k, f) and handed to use (which
@@ -108,7 +111,7 @@ bool makeFilesOf(const RunLevels& run, const std::vector<LevelWriters>& writers,
         rock.notMadeWhy = kHullFailed;
         return false;
     }
-    if (settings.textures > 0 && std::any_of(rock.images.begin(), rock.images.end(), [](const std::string& png) { return png.empty(); })) {
+    if (mapsFailed(settings, rock)) {
         rock.notMade = levelName(settings, rock.number, 0) + std::string(settings.formats.front()->extension());
         rock.notMadeWhy = kMapsFailed;
         return false;

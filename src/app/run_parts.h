@@ -43,6 +43,11 @@ SequenceNeeds needsOf(const RunSettings& settings, int levels, std::function<voi
 using LevelWriters = std::vector<std::unique_ptr<LevelWriter>>;
 LevelWriters writersFor(const RunSettings& settings, const LevelMesh& level);
 
+// Why a rock whose maps could not be encoded is not written, and whether
+// the run bakes maps and one of the rock's is missing for that.
+inline constexpr std::string_view kMapsFailed = "the PNG encoder failed on its maps";
+bool mapsFailed(const RunSettings& settings, const MadeRock& rock);
+
 // Level k of a made rock (detail - k), as the formats take it, named as in
 // a file of its own: Rock<n>, as files have always named it, or, for a
 // level of detail, as its file: STEM<n>_LOD<k>. Its hull goes with the

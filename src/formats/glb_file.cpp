@@ -197,6 +197,8 @@ struct RockLayout {
     Few<GlbMesh, 2> meshes;
     // The views of the material's images, in order of role.
     Few<std::size_t, kImageRoles> images;
+    // Whether its vertices carry tangents, after their normals.
+    bool tangents = false;
     // The rock's block (positions, normals, texture coordinates and
     // indices, ending on a 4-byte boundary) and its hull's after it.
     std::uint64_t rockBlock = 0;
@@ -220,6 +222,7 @@ RockLayout layoutOf(const GlbRock& rock, const GlbShared& shared) {
         normals = layout.accessors.add({view(rock.vertices * 12, kArrayBuffer), kFloat, rock.vertices, "VEC3"});
     }
     std::size_t tangents = 0;
+    layout.tangents = shared.tangents;
     if (shared.tangents) {
         tangents = layout.accessors.add({view(rock.vertices * 16, kArrayBuffer), kFloat, rock.vertices, "VEC4"});
     }
@@ -728,7 +731,7 @@ private:
         };
         appendVectors(rock.positions, false);
         if (normals_) appendVectors(rock.normals, true);
-        if (!layout.meshes.items[0].attributes.all().empty() && hasTangents(layout)) appendTangents(out, rock, vertices);
+        if (layout.tangents) appendTangents(out, rock, vertices);
         const bool levelOwn = uv.sameAs(levelTextures_);
         if (levelOwn) {
             out.append(texcoords_);
@@ -770,13 +773,6 @@ private:
             out.append(rock.material->images[i]);
         }
         out.resize(start + static_cast<std::size_t>(layout.size), '\0');
-    }
-
-    static bool hasTangents(const RockLayout& layout) {
-        for (const Attribute& a : layout.meshes.items[0].attributes.all()) {
-            if (a.name == "TANGENT") return true;
-        }
-        return false;
     }
 
     // Each vertex's tangent (Y-up, as its normal) and the side of its

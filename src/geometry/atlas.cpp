@@ -419,8 +419,8 @@ Outline outlineAt(const Chart& chart, double scale, int turn, double gap, double
             include(c * column, h + gap / 2);
         }
     }
-    // Columns inside the box that no triangle reaches (a notch in the
-    // outline) take their neighbours' span, so the chart stays one piece.
+    // A column inside the box that the rim never crosses claims nothing
+    // but its foot: the chart only rests on what lies below it there.
     for (int c = 0; c < out.columns; ++c) {
         if (out.bottom[static_cast<std::size_t>(c)] <= out.top[static_cast<std::size_t>(c)]) continue;
         out.bottom[static_cast<std::size_t>(c)] = 0;
