@@ -224,8 +224,9 @@ int writePreview(const RunLevels& run, double reach, RunReport& report) {
 }  // namespace
 
 int writeRun(const RunSettings& settings, RunReport& report) {
-    // Maps are baked from the finest level there is.
-    const DetailLevels levels = buildDetailLevels(settings.textures > 0 ? kMostDetail : settings.detail);
+    // Maps are baked from the finest level there is; the levels above the
+    // written one need no texture vertices.
+    const DetailLevels levels = buildDetailLevels(settings.textures > 0 ? kMostDetail : settings.detail, settings.detail);
     const RunLevels run = runLevelsOf(settings, levels);
     double reach = 0;
     OutputDirectory directory(settings.directory);

@@ -74,22 +74,27 @@ constexpr std::array<std::array<int, 2>, 3> kInnerPairs = {{{0 * 3 + 1, 3 * 3 + 
 // The level above `below`: every face split into four, the corners in the
 // same turning order as their parent's. New positions and texture vertices
 // are numbered as the faces meet their edges, in face order.
-// The twins of the new level are worked out only where a level follows.
+// The twins of the new level are worked out only where a level follows,
+// and its texture vertices only where `textured`.
 LevelMesh splitLevel(const LevelMesh& below, Twins& twins, std::vector<std::array<int, 2>>& edgeOfPosition,
-                     bool last) {
+                     bool last, bool textured) {
     LevelMesh level;
     level.positionCount = below.positionCount;
-    level.textureVertices = below.textureVertices;
-    level.textureOwners = below.textureOwners;
     const std::size_t parents = below.faces.size();
     level.faces.resize(parents * 4);
-    level.faceTextures.resize(parents * 4);
+    if (textured) {
+        level.textureVertices.reserve(below.textureVertices.size() + 3 * parents);
+        level.textureOwners.reserve(level.textureVertices.capacity());
+        level.textureVertices = below.textureVertices;
+        level.textureOwners = below.textureOwners;
+        level.faceTextures.resize(parents * 4);
+    }
     // What each half-edge of the level below got on its midpoint.
-    std::vector<int> midPosition(3 * parents, -1), midTexture(3 * parents, -1);
+    std::vector<int> midPosition(3 * parents, -1), midTexture(textured ? 3 * parents : 0, -1);
     Twins next(last ? 0 : 12 * parents);
     for (std::size_t f = 0; f < parents; ++f) {
         const auto& corners = below.faces[f];
-        const auto& textures = below.faceTextures[f];
+        const auto& textures = textured ? below.faceTextures[f] : corners;
         std::array<int, 3> mid{}, midT{};
         for (std::size_t e = 0; e < 3; ++e) {
             const std::size_t h = 3 * f + e, twin = static_cast<std::size_t>(twins[h]);
@@ -102,21 +107,23 @@ LevelMesh splitLevel(const LevelMesh& below, Twins& twins, std::vector<std::arra
                 mid[e] = level.positionCount++;
             }
             midPosition[h] = mid[e];
-            // A texture vertex is shared with the twin only where the twin's
-            // corners have the same ones: the texture seams stay seams.
-            const int ta = textures[e], tb = textures[(e + 1) % 3];
-            const auto& twinTextures = below.faceTextures[twin / 3];
-            const bool sameTexture = twinTextures[twin % 3] == tb && twinTextures[(twin % 3 + 1) % 3] == ta;
-            if (sameTexture && midTexture[twin] >= 0) {
-                midT[e] = midTexture[twin];
-            } else {
-                const TextureVertex& u = level.textureVertices[static_cast<std::size_t>(ta)];
-                const TextureVertex& v = level.textureVertices[static_cast<std::size_t>(tb)];
-                level.textureVertices.push_back({(u.u + v.u) / 2, (u.v + v.v) / 2});
-                level.textureOwners.push_back(mid[e]);
-                midT[e] = static_cast<int>(level.textureVertices.size() - 1);
+            if (textured) {
+                // A texture vertex is shared with the twin only where the twin's
+                // corners have the same ones: the texture seams stay seams.
+                const int ta = textures[e], tb = textures[(e + 1) % 3];
+                const auto& twinTextures = below.faceTextures[twin / 3];
+                const bool sameTexture = twinTextures[twin % 3] == tb && twinTextures[(twin % 3 + 1) % 3] == ta;
+                if (sameTexture && midTexture[twin] >= 0) {
+                    midT[e] = midTexture[twin];
+                } else {
+                    const TextureVertex& u = level.textureVertices[static_cast<std::size_t>(ta)];
+                    const TextureVertex& v = level.textureVertices[static_cast<std::size_t>(tb)];
+                    level.textureVertices.push_back({(u.u + v.u) / 2, (u.v + v.v) / 2});
+                    level.textureOwners.push_back(mid[e]);
+                    midT[e] = static_cast<int>(level.textureVertices.size() - 1);
+                }
+                midTexture[h] = midT[e];
             }
-            midTexture[h] = midT[e];
             if (last) continue;
             // The halves' twins are the twin's halves, the other way round.
             const std::size_t g = twin / 3, eTwin = twin % 3;
@@ -130,14 +137,15 @@ LevelMesh splitLevel(const LevelMesh& below, Twins& twins, std::vector<std::arra
             next[12 * f + static_cast<std::size_t>(y)] = static_cast<int>(12 * f + static_cast<std::size_t>(x));
         }
         const auto [a, b, c] = corners;
-        const auto [ta, tb, tc] = textures;
         const auto [ab, bc, ca] = mid;
-        const auto [tab, tbc, tca] = midT;
         std::array<int, 3>* child = &level.faces[4 * f];
         child[0] = {a, ab, ca};
         child[1] = {ab, b, bc};
         child[2] = {ca, bc, c};
         child[3] = {ab, bc, ca};
+        if (!textured) continue;
+        const auto [ta, tb, tc] = textures;
+        const auto [tab, tbc, tca] = midT;
         std::array<int, 3>* childTextures = &level.faceTextures[4 * f];
         childTextures[0] = {ta, tab, tca};
         childTextures[1] = {tab, tb, tbc};
@@ -167,13 +175,14 @@ LevelCounts levelCounts(int detail) {
     return counts;
 }
 
-DetailLevels buildDetailLevels(int detail) {
+DetailLevels buildDetailLevels(int detail, int textured) {
     DetailLevels levels;
     levels.levels.reserve(static_cast<std::size_t>(detail) + 1);
     levels.levels.push_back(levelZero());
+    levels.edgeOfPosition.reserve(levelCounts(detail).positions - kVertexCount);
     Twins twins = twinsOfLevelZero();
     for (int k = 1; k <= detail; ++k) {
-        levels.levels.push_back(splitLevel(levels.levels.back(), twins, levels.edgeOfPosition, k == detail));
+        levels.levels.push_back(splitLevel(levels.levels.back(), twins, levels.edgeOfPosition, k == detail, k <= textured));
     }
     return levels;
 }

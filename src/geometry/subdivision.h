@@ -36,8 +36,12 @@ struct DetailLevels {
     std::vector<std::array<int, 2>> edgeOfPosition;
 };
 
-// 146 * 4^detail faces over 73 * 4^detail + 2 positions.
-DetailLevels buildDetailLevels(int detail);
+// 146 * 4^detail faces over 73 * 4^detail + 2 positions. Levels finer
+// than `textured` have no texture vertices: the levels that maps are baked
+// from and no file holds need none, and a level 6 of them costs as much
+// again as its faces.
+DetailLevels buildDetailLevels(int detail, int textured);
+inline DetailLevels buildDetailLevels(int detail) { return buildDetailLevels(detail, detail); }
 
 // How big a level is, known without building it: every level adds one
 // position per edge and one texture vertex per edge of the texture mesh.
