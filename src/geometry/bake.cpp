@@ -37,80 +37,151 @@ struct SrgbTable {
 constexpr int kCoarsest = 1, kFinest = 5;
 
 
-// Ambient occlusion at a coarse level, as discs of surface shut each other
-// in: every point's share of the surface round it (within kReach) that
-// faces it from above its tangent plane, each disc's solid angle, summed.
-// The level's points only, so a run costs milliseconds; finer points take
+// Ambient occlusion as discs of surface shut a point in: the share of
+// the surface within reach that faces the point from above its tangent
+// plane, each disc's solid angle, summed. Every face of a level is a
+// disc, and so is every face of a coarser level for the four faces it
+// splits into: near a point the discs are a finer level's faces, further
+// off a coarser level's, so a point costs a few hundred discs, not every
+// face of the rock. The points are a level's positions; finer points take
 // their face's, weighted by where they lie in it.
-constexpr double kDiscReach = 0.45;
+constexpr float kDiscReach = 0.45f;
 // How dark the discs round a point make it: set against rays cast at the
 // finest surface.
-constexpr double kDiscWeight = 40;
-std::vector<float> discOcclusion(const LevelMesh& level, std::span<const Position> p) {
-    const auto count = static_cast<std::size_t>(level.positionCount);
+constexpr float kDiscWeight = 40;
+// A disc stands for its four faces where the point lies outside the
+// sphere that holds them: nearer, its faces are taken instead. Against
+// rays, going finer sooner adds nothing.
+constexpr float kDiscFar = 1;
+// The level whose positions are worked out, and the finest level of discs.
+constexpr int kDiscPoints = 4, kDiscFaces = 4;
+// In single precision: a shade needs no more, and a rock's discs then
+// take half the cache.
+using Vector = Vector3<float>;
+struct Disc {
+    Vector centre;
+    // Outward, its length the disc's area.
+    Vector area;
+    // How far the faces it stands for reach from its centre.
+    float bound;
+};
+
+Vector single(const Position& p) { return {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)}; }
+
+// Every face of levels 0 to finest as a disc; each coarser face's from
+// its four.
+std::vector<std::vector<Disc>> discsOf(const DetailLevels& levels, int finest, std::span<const Position> p) {
+    std::vector<std::vector<Disc>> discs(static_cast<std::size_t>(finest) + 1);
+    auto& bottom = discs.back();
+    const LevelMesh& at = levels.levels[static_cast<std::size_t>(finest)];
+    bottom.resize(at.faces.size());
+    for (std::size_t f = 0; f < at.faces.size(); ++f) {
+        const Vector a = single(p[static_cast<std::size_t>(at.faces[f][0])]);
+        const Vector b = single(p[static_cast<std::size_t>(at.faces[f][1])]);
+        const Vector c = single(p[static_cast<std::size_t>(at.faces[f][2])]);
+        const Vector centre = (a + b + c) * (1.0f / 3);
+        // Clockwise seen from outside.
+        const Vector area = cross(c - a, b - a) * 0.5f;
+        float bound = 0;
+        for (const Vector* q : {&a, &b, &c}) bound = std::max(bound, dot(*q - centre, *q - centre));
+        bottom[f] = {centre, area, std::sqrt(bound)};
+    }
+    for (int level = finest - 1; level >= 0; --level) {
+        const auto& below = discs[static_cast<std::size_t>(level) + 1];
+        auto& out = discs[static_cast<std::size_t>(level)];
+        out.resize(below.size() / 4);
+        for (std::size_t f = 0; f < out.size(); ++f) {
+            Vector centre = {0, 0, 0}, area = {0, 0, 0};
+            float weight = 0;
+            for (std::size_t k = 0; k < 4; ++k) {
+                const Disc& child = below[4 * f + k];
+                const float size = std::sqrt(dot(child.area, child.area));
+                centre = centre + child.centre * size;
+                area = area + child.area;
+                weight += size;
+            }
+            centre = weight > 0 ? centre * (1 / weight) : below[4 * f].centre;
+            float bound = 0;
+            for (std::size_t k = 0; k < 4; ++k) {
+                const Disc& child = below[4 * f + k];
+                const Vector d = child.centre - centre;
+                bound = std::max(bound, std::sqrt(dot(d, d)) + child.bound);
+            }
+            out[f] = {centre, area, bound};
+        }
+    }
+    return discs;
+}
+
+// How open each position of `level` is (1 open, 0 shut in).
+std::vector<float> discOcclusion(const DetailLevels& levels, int level, int finest, std::span<const Position> p) {
+    const LevelMesh& at = levels.levels[static_cast<std::size_t>(level)];
+    const auto count = static_cast<std::size_t>(at.positionCount);
     std::vector<Position> normal(count, Position{0, 0, 0});
-    for (const auto& [a, b, c] : level.faces) {
+    for (const auto& [a, b, c] : at.faces) {
         const Position& pa = p[static_cast<std::size_t>(a)];
-        // Clockwise seen from outside; its length twice the face's area.
         const Position n = cross(p[static_cast<std::size_t>(c)] - pa, p[static_cast<std::size_t>(b)] - pa);
         for (const int v : {a, b, c}) normal[static_cast<std::size_t>(v)] = normal[static_cast<std::size_t>(v)] + n;
     }
-    std::vector<double> area(count);
-    for (std::size_t v = 0; v < count; ++v) {
-        // A point's share: a third of its faces' areas.
-        area[v] = std::sqrt(dot(normal[v], normal[v])) / 6;
-        normal[v] = unitOf(normal[v]);
-    }
-    // The points in cells of the reach's size, for their neighbours.
-    Position low = {HUGE_VAL, HUGE_VAL, HUGE_VAL};
-    for (std::size_t v = 0; v < count; ++v) low = {std::min(low.x, p[v].x), std::min(low.y, p[v].y), std::min(low.z, p[v].z)};
-    const auto cellOf = [&](const Position& q) {
-        return std::array<int, 3>{static_cast<int>((q.x - low.x) / kDiscReach), static_cast<int>((q.y - low.y) / kDiscReach),
-                                  static_cast<int>((q.z - low.z) / kDiscReach)};
-    };
-    std::array<int, 3> cells{0, 0, 0};
-    for (std::size_t v = 0; v < count; ++v) {
-        const auto c = cellOf(p[v]);
-        for (std::size_t k = 0; k < 3; ++k) cells[k] = std::max(cells[k], c[k] + 1);
-    }
-    const auto indexOf = [&](int x, int y, int z) {
-        return (static_cast<std::size_t>(x) * static_cast<std::size_t>(cells[1]) + static_cast<std::size_t>(y)) *
-                   static_cast<std::size_t>(cells[2]) +
-               static_cast<std::size_t>(z);
-    };
-    std::vector<std::vector<std::uint32_t>> grid(static_cast<std::size_t>(cells[0]) * static_cast<std::size_t>(cells[1]) *
-                                                 static_cast<std::size_t>(cells[2]));
-    for (std::size_t v = 0; v < count; ++v) {
-        const auto c = cellOf(p[v]);
-        grid[indexOf(c[0], c[1], c[2])].push_back(static_cast<std::uint32_t>(v));
-    }
+    const std::vector<std::vector<Disc>> discs = discsOf(levels, finest, p);
     std::vector<float> open(count);
-    constexpr double kPi = 3.14159265358979323846;
-    for (std::size_t v = 0; v < count; ++v) {
-        const auto c = cellOf(p[v]);
-        double shut = 0;
-        for (int x = std::max(0, c[0] - 1); x <= std::min(cells[0] - 1, c[0] + 1); ++x) {
-            for (int y = std::max(0, c[1] - 1); y <= std::min(cells[1] - 1, c[1] + 1); ++y) {
-                for (int z = std::max(0, c[2] - 1); z <= std::min(cells[2] - 1, c[2] + 1); ++z) {
-                    for (const std::uint32_t q : grid[indexOf(x, y, z)]) {
-                        // Only surface above the point's tangent plane and
-                        // turned towards it shuts it in: most of a rock's
-                        // neighbours are below, and go before any root.
-                        const Position d = p[q] - p[v];
-                        const double above = dot(normal[v], d), facing = -dot(normal[q], d);
-                        if (above <= 0 || facing <= 0) continue;
-                        const double r2 = dot(d, d);
-                        if (r2 >= kDiscReach * kDiscReach) continue;
-                        const double r = std::sqrt(r2);
-                        // The disc's solid angle seen from the point, as a
-                        // share of the hemisphere, fading out at the reach.
-                        const double disc = 1 - 1 / std::sqrt(1 + area[q] / (kPi * r2));
-                        shut += disc * (facing / r) * (above / r) * (1 - r / kDiscReach);
+    std::vector<std::uint8_t> done(count, 0);
+    constexpr float kPi = 3.14159265f;
+    constexpr float kReach = kDiscReach, kFar = kDiscFar, kWeight = kDiscWeight;
+    struct Visit {
+        int level;
+        std::uint32_t face;
+    };
+    std::vector<Visit> stack;
+    std::vector<std::uint32_t> roots;
+    const auto& top = discs[0];
+    const std::size_t perRoot = at.faces.size() / top.size();
+    // The points a level-0 face holds, in turn: the level-0 faces that may
+    // reach any of them, worked out once for all of them. Faces beyond
+    // would add nothing, so a point's sum is the same whichever face it is
+    // taken with.
+    for (std::size_t g = 0; g < top.size(); ++g) {
+        roots.clear();
+        for (std::size_t h = top.size(); h-- > 0;) {
+            const Vector d = top[h].centre - top[g].centre;
+            const float outer = kReach + top[h].bound + top[g].bound;
+            if (dot(d, d) < outer * outer) roots.push_back(static_cast<std::uint32_t>(h));
+        }
+        for (std::size_t f = g * perRoot; f < (g + 1) * perRoot; ++f) {
+            for (const int corner : at.faces[f]) {
+                const auto v = static_cast<std::size_t>(corner);
+                if (done[v]) continue;
+                done[v] = 1;
+                const Vector n = single(unitOf(normal[v])), q = single(p[v]);
+                float shut = 0;
+                stack.clear();
+                for (const std::uint32_t h : roots) stack.push_back({0, h});
+                while (!stack.empty()) {
+                    const Visit visit = stack.back();
+                    stack.pop_back();
+                    const Disc& disc = discs[static_cast<std::size_t>(visit.level)][visit.face];
+                    const Vector d = disc.centre - q;
+                    const float r2 = dot(d, d), above = dot(n, d);
+                    // Wholly out of reach, or wholly below the tangent
+                    // plane: most of a rock's surface, gone before any root.
+                    if (above <= -disc.bound) continue;
+                    const float outer = kReach + disc.bound;
+                    if (r2 >= outer * outer) continue;
+                    if (visit.level < finest && r2 < kFar * kFar * disc.bound * disc.bound) {
+                        for (std::uint32_t k = 4; k-- > 0;) stack.push_back({visit.level + 1, 4 * visit.face + k});
+                        continue;
                     }
+                    const float facing = -dot(disc.area, d);
+                    if (above <= 0 || facing <= 0 || r2 >= kReach * kReach || !(r2 > 0)) continue;
+                    const float r = std::sqrt(r2), size = std::sqrt(dot(disc.area, disc.area));
+                    // The disc's solid angle seen from the point, as a share
+                    // of the hemisphere, fading out at the reach.
+                    const float solid = 1 - 1 / std::sqrt(1 + size / (kPi * r2));
+                    shut += solid * (facing / (size * r)) * (above / r) * (1 - r / kReach);
                 }
+                open[v] = std::clamp(1 - kWeight * shut, 0.0f, 1.0f);
             }
         }
-        open[v] = static_cast<float>(std::clamp(1 - kDiscWeight * shut, 0.0, 1.0));
     }
     return open;
 }
@@ -171,10 +242,10 @@ void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks) {
             out[f] = {twice > 0 ? n * (1 / twice) : Position{0, 0, 0}, std::sqrt(twice)};
         }
     }
-    // Rays' occlusion at level 3 (or the finest there is below), each
-    // finer point taking its face's there.
-    const int discLevel = std::min(3, top);
-    const std::vector<float> discOpen = discOcclusion(source.levels.levels[static_cast<std::size_t>(discLevel)], p);
+    // The discs' occlusion at level 4 (or the finest there is below),
+    // each finer point taking its face's there.
+    const int discLevel = std::min(kDiscPoints, top);
+    const std::vector<float> discOpen = discOcclusion(source.levels, discLevel, std::min(kDiscFaces, top), p);
     std::vector<float> shutIn(count, 1);
     // Below (+) or above (-) each coarser level, per point, and whether done.
     std::vector<float> hollow(count, 0), edge(count, 0);
