@@ -522,6 +522,9 @@ const std::vector<CornerWeights>& cornerWeights(int depth) {
     return tables[static_cast<std::size_t>(depth)];
 }
 
+// The first way's scale is found to 1.25^(1/256), under a tenth of a
+// percent of the square's fill; each later way's from near the best.
+constexpr int kHalvings = 8;
 RockAtlas rockAtlas(const DetailLevels& levels, int level, std::span<const Position> positions) {
     const LevelMesh& at = levels.levels[static_cast<std::size_t>(level)];
     const FaceNormals normals = normalsOf(at, positions);
@@ -540,13 +543,17 @@ RockAtlas rockAtlas(const DetailLevels& levels, int level, std::span<const Posit
         double (*size)(const Chart&);
         double topWeight;
     };
-    const std::array<Way, 6> ways = {{
+    const std::array<Way, 10> ways = {{
         {[](const Chart& c) { return std::max(c.width, c.height); }, 0.2},
         {[](const Chart& c) { return c.width * c.height; }, 0.2},
         {[](const Chart& c) { return std::max(c.width, c.height); }, 0.05},
         {[](const Chart& c) { return c.width * c.height; }, 1.0},
         {[](const Chart& c) { return c.width + c.height; }, 0.5},
         {[](const Chart& c) { return std::min(c.width, c.height); }, 0.2},
+        {[](const Chart& c) { return c.height; }, 0.2},
+        {[](const Chart& c) { return c.width; }, 0.2},
+        {[](const Chart& c) { return std::max(c.width, c.height); }, 0.6},
+        {[](const Chart& c) { return c.width * c.height; }, 0.05},
     }};
     std::vector<std::size_t> order(charts.size());
     double low = 0;
@@ -569,7 +576,7 @@ RockAtlas rockAtlas(const DetailLevels& levels, int level, std::span<const Posit
             from = low * (1 + 1.0 / 128);
             to = low * 1.1;
         }
-        for (int i = 0; i < 5; ++i) {
+        for (int i = 0; i < (low == 0 ? kHalvings : 5); ++i) {
             const double mid = (from + to) / 2;
             (fits(mid) ? from : to) = mid;
         }

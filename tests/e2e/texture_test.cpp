@@ -285,9 +285,7 @@ TEST(Textures, EveryStylesAtlasMeasuresAsPromisedAtEverySize) {
                 EXPECT_GE(m.border * 1024, 4 - 1e-3) << n;
                 EXPECT_GE(m.evenShare, 0.9) << n;
                 EXPECT_LE(m.worstStretch, 2.0) << n;
-                // The aim is 55 % for every rock; a long shard at detail 0,
-                // its faces slivers, reaches 54 %.
-                EXPECT_GE(m.fill, 0.54) << n;
+                EXPECT_GE(m.fill, 0.55) << n;
                 fills.push_back(m.fill);
                 worstFill = std::min(worstFill, m.fill);
                 worstEven = std::min(worstEven, m.evenShare);
@@ -295,7 +293,8 @@ TEST(Textures, EveryStylesAtlasMeasuresAsPromisedAtEverySize) {
             }
         }
     }
-    EXPECT_GE(percentile(fills, 0.05), 0.55);
+    // Most rocks fill well over the promise: a packer gone worse shows here first.
+    EXPECT_GE(percentile(fills, 0.5), 0.6);
     std::printf("atlas: median fill %.3f, worst fill %.3f, worst share within a quarter of the median density %.3f, worst stretch %.2f\n",
                 percentile(fills, 0.5), worstFill, worstEven, worstStretch);
 }
