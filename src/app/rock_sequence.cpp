@@ -1,6 +1,7 @@
 #include "app/rock_sequence.h"
 
 #include <condition_variable>
+#include <exception>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -65,6 +66,27 @@ void encodeMaps(MadeRock& rock, const Material& style) {
     for (std::size_t role = 0; role < kImageRoles; ++role) rock.material.images[role] = rock.images[role];
 }
 
+// The bake's two parts at once, the second on a thread beside. What
+// either part throws (out of memory) is thrown here once both are done.
+void bothAtOnce(const Part& first, const Part& second) {
+    std::exception_ptr besideFailed;
+    std::thread beside = startBesideTheProgram([&] {
+        try {
+            second();
+        } catch (...) {
+            besideFailed = std::current_exception();
+        }
+    });
+    try {
+        first();
+    } catch (...) {
+        beside.join();
+        throw;
+    }
+    beside.join();
+    if (besideFailed) std::rethrow_exception(besideFailed);
+}
+
 RockRecipe recipeOf(const RunSettings& settings, const SequenceNeeds& needs) {
     return {.seed = settings.seed.value(),
             .count = settings.count,
@@ -123,7 +145,9 @@ RockSequence::~RockSequence() {
 }
 
 void RockSequence::make(int index, MadeRock& rock) const {
-    maker_.make(index, rock);
+    // Rocks made out of turn keep both threads busy already; a rock made
+    // alone bakes on both.
+    maker_.make(index, rock, ahead_ ? BothParts(inTurn) : BothParts(bothAtOnce));
     if (settings_.textures > 0) encodeMaps(rock, settings_.style.kind().material);
     if (ahead_ && needs_.finish) needs_.finish(rock);
 }

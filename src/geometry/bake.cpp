@@ -5,6 +5,7 @@
 
 #include "geometry/hash.h"
 #include "geometry/noise.h"
+#include "geometry/two_parts.h"
 #include "geometry/vec3.h"
 
 namespace tavimor {
@@ -113,8 +114,19 @@ std::vector<std::vector<Disc>> discsOf(const DetailLevels& levels, int finest, s
     return discs;
 }
 
+// The first face each position is a corner of: the face that works the
+// position out, so that two parts of the faces never both do.
+std::vector<std::uint32_t> firstFaces(const LevelMesh& level) {
+    std::vector<std::uint32_t> first(static_cast<std::size_t>(level.positionCount), UINT32_MAX);
+    for (std::size_t f = level.faces.size(); f-- > 0;) {
+        for (const int v : level.faces[f]) first[static_cast<std::size_t>(v)] = static_cast<std::uint32_t>(f);
+    }
+    return first;
+}
+
 // How open each position of `level` is (1 open, 0 shut in).
-std::vector<float> discOcclusion(const DetailLevels& levels, int level, int finest, std::span<const Position> p) {
+std::vector<float> discOcclusion(const DetailLevels& levels, int level, int finest, std::span<const Position> p,
+                                 const BothParts& both) {
     const LevelMesh& at = levels.levels[static_cast<std::size_t>(level)];
     const auto count = static_cast<std::size_t>(at.positionCount);
     std::vector<Position> normal(count, Position{0, 0, 0});
@@ -124,65 +136,67 @@ std::vector<float> discOcclusion(const DetailLevels& levels, int level, int fine
         for (const int v : {a, b, c}) normal[static_cast<std::size_t>(v)] = normal[static_cast<std::size_t>(v)] + n;
     }
     const std::vector<std::vector<Disc>> discs = discsOf(levels, finest, p);
+    const std::vector<std::uint32_t> first = firstFaces(at);
     std::vector<float> open(count);
-    std::vector<std::uint8_t> done(count, 0);
     constexpr float kPi = 3.14159265f;
     constexpr float kReach = kDiscReach, kFar = kDiscFar, kWeight = kDiscWeight;
-    struct Visit {
-        int level;
-        std::uint32_t face;
-    };
-    std::vector<Visit> stack;
-    std::vector<std::uint32_t> roots;
     const auto& top = discs[0];
     const std::size_t perRoot = at.faces.size() / top.size();
     // The points a level-0 face holds, in turn: the level-0 faces that may
     // reach any of them, worked out once for all of them. Faces beyond
     // would add nothing, so a point's sum is the same whichever face it is
     // taken with.
-    for (std::size_t g = 0; g < top.size(); ++g) {
-        roots.clear();
-        for (std::size_t h = top.size(); h-- > 0;) {
-            const Vector d = top[h].centre - top[g].centre;
-            const float outer = kReach + top[h].bound + top[g].bound;
-            if (dot(d, d) < outer * outer) roots.push_back(static_cast<std::uint32_t>(h));
-        }
-        for (std::size_t f = g * perRoot; f < (g + 1) * perRoot; ++f) {
-            for (const int corner : at.faces[f]) {
-                const auto v = static_cast<std::size_t>(corner);
-                if (done[v]) continue;
-                done[v] = 1;
-                const Vector n = single(unitOf(normal[v])), q = single(p[v]);
-                float shut = 0;
-                stack.clear();
-                for (const std::uint32_t h : roots) stack.push_back({0, h});
-                while (!stack.empty()) {
-                    const Visit visit = stack.back();
-                    stack.pop_back();
-                    const Disc& disc = discs[static_cast<std::size_t>(visit.level)][visit.face];
-                    const Vector d = disc.centre - q;
-                    const float r2 = dot(d, d), above = dot(n, d);
-                    // Wholly out of reach, or wholly below the tangent
-                    // plane: most of a rock's surface, gone before any root.
-                    if (above <= -disc.bound) continue;
-                    const float outer = kReach + disc.bound;
-                    if (r2 >= outer * outer) continue;
-                    if (visit.level < finest && r2 < kFar * kFar * disc.bound * disc.bound) {
-                        for (std::uint32_t k = 4; k-- > 0;) stack.push_back({visit.level + 1, 4 * visit.face + k});
-                        continue;
+    inHalves(both, top.size(), [&](std::size_t from, std::size_t to, int) {
+        struct Visit {
+            int level;
+            std::uint32_t face;
+        };
+        std::vector<Visit> stack;
+        std::vector<std::uint32_t> roots;
+        for (std::size_t g = from; g < to; ++g) {
+            roots.clear();
+            for (std::size_t h = top.size(); h-- > 0;) {
+                const Vector d = top[h].centre - top[g].centre;
+                const float outer = kReach + top[h].bound + top[g].bound;
+                if (dot(d, d) < outer * outer) roots.push_back(static_cast<std::uint32_t>(h));
+            }
+            for (std::size_t f = g * perRoot; f < (g + 1) * perRoot; ++f) {
+                for (const int corner : at.faces[f]) {
+                    const auto v = static_cast<std::size_t>(corner);
+                    if (first[v] != f) continue;
+                    const Vector n = single(unitOf(normal[v])), q = single(p[v]);
+                    float shut = 0;
+                    stack.clear();
+                    for (const std::uint32_t h : roots) stack.push_back({0, h});
+                    while (!stack.empty()) {
+                        const Visit visit = stack.back();
+                        stack.pop_back();
+                        const Disc& disc = discs[static_cast<std::size_t>(visit.level)][visit.face];
+                        const Vector d = disc.centre - q;
+                        const float r2 = dot(d, d), above = dot(n, d);
+                        // Wholly out of reach, or wholly below the tangent
+                        // plane: most of a rock's surface, gone before any
+                        // root.
+                        if (above <= -disc.bound) continue;
+                        const float outer = kReach + disc.bound;
+                        if (r2 >= outer * outer) continue;
+                        if (visit.level < finest && r2 < kFar * kFar * disc.bound * disc.bound) {
+                            for (std::uint32_t k = 4; k-- > 0;) stack.push_back({visit.level + 1, 4 * visit.face + k});
+                            continue;
+                        }
+                        const float facing = -dot(disc.area, d);
+                        if (above <= 0 || facing <= 0 || r2 >= kReach * kReach || !(r2 > 0)) continue;
+                        const float r = std::sqrt(r2), size = std::sqrt(dot(disc.area, disc.area));
+                        // The disc's solid angle seen from the point, as a
+                        // share of the hemisphere, fading out at the reach.
+                        const float solid = 1 - 1 / std::sqrt(1 + size / (kPi * r2));
+                        shut += solid * (facing / (size * r)) * (above / r) * (1 - r / kReach);
                     }
-                    const float facing = -dot(disc.area, d);
-                    if (above <= 0 || facing <= 0 || r2 >= kReach * kReach || !(r2 > 0)) continue;
-                    const float r = std::sqrt(r2), size = std::sqrt(dot(disc.area, disc.area));
-                    // The disc's solid angle seen from the point, as a share
-                    // of the hemisphere, fading out at the reach.
-                    const float solid = 1 - 1 / std::sqrt(1 + size / (kPi * r2));
-                    shut += solid * (facing / (size * r)) * (above / r) * (1 - r / kReach);
+                    open[v] = std::clamp(1 - kWeight * shut, 0.0f, 1.0f);
                 }
-                open[v] = std::clamp(1 - kWeight * shut, 0.0f, 1.0f);
             }
         }
-    }
+    });
     return open;
 }
 
@@ -214,7 +228,7 @@ std::uint8_t srgbByte(double linear) {
     return bytes[static_cast<std::size_t>(linear * 65536)];
 }
 
-void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks) {
+void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks, const BothParts& both) {
     // How dark a point goes for how far it lies below the coarser levels.
     constexpr double aoGain = 0.5, kShadeContrast = 2.5;
     const std::size_t finest = source.levels.levels.size() - 1;
@@ -245,16 +259,17 @@ void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks) {
     // The discs' occlusion at level 4 (or the finest there is below),
     // each finer point taking its face's there.
     const int discLevel = std::min(kDiscPoints, top);
-    const std::vector<float> discOpen = discOcclusion(source.levels, discLevel, std::min(kDiscFaces, top), p);
+    const std::vector<float> discOpen = discOcclusion(source.levels, discLevel, std::min(kDiscFaces, top), p, both);
     std::vector<float> shutIn(count, 1);
-    // Below (+) or above (-) each coarser level, per point, and whether done.
+    // Below (+) or above (-) each coarser level, per point, worked out by
+    // the first face it is a corner of.
     std::vector<float> hollow(count, 0), edge(count, 0);
-    std::vector<std::uint8_t> done(count, 0);
-    for (std::size_t g = 0; g < fine.faces.size(); ++g) {
+    const std::vector<std::uint32_t> first = firstFaces(fine);
+    inHalves(both, fine.faces.size(), [&](std::size_t from, std::size_t to, int) {
+    for (std::size_t g = from; g < to; ++g) {
         for (std::size_t k = 0; k < 3; ++k) {
             const auto v = static_cast<std::size_t>(fine.faces[g][k]);
-            if (done[v]) continue;
-            done[v] = 1;
+            if (first[v] != g) continue;
             double below = 0, above = 0;
             for (int level = kCoarsest; level <= last; ++level) {
                 const int depth = top - level;
@@ -285,6 +300,7 @@ void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks) {
             edge[v] = static_cast<float>(above);
         }
     }
+    });
     const StoneLook& look = source.look;
     const Colour base = {linearOf(source.colour.red), linearOf(source.colour.green), linearOf(source.colour.blue)};
     // The bedding: the direction the rock is thinnest along, among the
@@ -309,62 +325,68 @@ void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks) {
     }
     looks.resize(count);
     const std::uint32_t key = source.key;
-    double sum[3] = {0, 0, 0};
-    // The stone's noise, a layer at a time over every point in single
-    // precision (a colour needs no more), so that the loops run several
-    // points at once.
-    std::vector<float> x(count), y(count), z(count);
-    for (std::size_t v = 0; v < count; ++v) {
-        x[v] = static_cast<float>(p[v].x);
-        y[v] = static_cast<float>(p[v].y);
-        z[v] = static_cast<float>(p[v].z);
-    }
-    const auto layer = [&](std::uint32_t layerKey, float frequency) {
-        std::vector<float> out(count);
-        for (std::size_t v = 0; v < count; ++v) {
-            out[v] = noiseAt<float>(layerKey, x[v] * frequency, y[v] * frequency, z[v] * frequency);
+    // The colours' sums over each half of the points, added in the end:
+    // the same sums whether or not the halves run at once.
+    double sums[2][3] = {{0, 0, 0}, {0, 0, 0}};
+    std::vector<float> broad(count), finer(count), hues(count), grains(count);
+    inHalves(both, count, [&](std::size_t from, std::size_t to, int half) {
+        // The stone's noise, a layer at a time over the points in single
+        // precision (a colour needs no more), so that the loops run several
+        // points at once.
+        const auto layer = [&](std::vector<float>& out, std::uint32_t layerKey, float frequency) {
+            for (std::size_t v = from; v < to; ++v) {
+                out[v] = noiseAt<float>(layerKey, static_cast<float>(p[v].x) * frequency,
+                                        static_cast<float>(p[v].y) * frequency, static_cast<float>(p[v].z) * frequency);
+            }
+        };
+        layer(broad, key, 1.3f);
+        layer(finer, key + 1, 3.1f);
+        layer(hues, key + 2, 1.7f);
+        layer(grains, key + 3, 19.0f);
+        double* sum = sums[half];
+        for (std::size_t v = from; v < to; ++v) {
+            const Position& q = p[v];
+            // Shut in by discs round it and lying below coarser levels; the
+            // shade drawn out to what a map shows plainly.
+            const double open = static_cast<double>(shutIn[v]) * (1 - aoGain * static_cast<double>(hollow[v]));
+            const double occlusion = std::clamp(1 - kShadeContrast * (1 - open), 0.15, 1.0);
+            const double wear = std::min(1.0, 4.0 * edge[v]);
+            const double mottle = 0.6 * broad[v] + 0.4 * finer[v];
+            const double hue = hues[v], grain = grains[v];
+            const double speck = fractionOf(mix((std::uint64_t{key} << 32 | v) * kGolden + 0x5EED));
+            const double along = dot(q, bedding);
+            const double band = look.bands > 0 ? look.bands * (0.7 * noiseAt(key + 4, along * 9, 0.5, 0.5) +
+                                                               0.3 * noiseAt(key + 5, along * 23, 0.5, 0.5))
+                                               : 0.0;
+            double shade = (1 + look.mottle * mottle) * (1 + look.speckle * (grain + 2 * (speck - 0.5))) * (1 + band) *
+                           (0.55 + 0.45 * occlusion) * (1 + look.wear * wear);
+            shade = std::max(shade, 0.05);
+            const double warm = 1 + 0.04 * hue;
+            const double red = base.red * shade * warm, green = base.green * shade, blue = base.blue * shade / warm;
+            sum[0] += red;
+            sum[1] += green;
+            sum[2] += blue;
+            const double rough = look.roughness + look.roughnessSpread * (0.8 * (1 - occlusion) - wear + 0.5 * grain);
+            looks[v] = {static_cast<float>(red), static_cast<float>(green), static_cast<float>(blue),
+                        static_cast<float>(occlusion), static_cast<float>(std::clamp(rough, 0.3, 1.0))};
         }
-        return out;
-    };
-    const std::vector<float> broad = layer(key, 1.3f), finer = layer(key + 1, 3.1f), hues = layer(key + 2, 1.7f),
-                             grains = layer(key + 3, 19.0f);
-    for (std::size_t v = 0; v < count; ++v) {
-        const Position& q = p[v];
-        // Shut in by discs round it and lying below coarser levels; the
-        // shade drawn out to what a map shows plainly.
-        const double open = static_cast<double>(shutIn[v]) * (1 - aoGain * static_cast<double>(hollow[v]));
-        const double occlusion = std::clamp(1 - kShadeContrast * (1 - open), 0.15, 1.0);
-        const double wear = std::min(1.0, 4.0 * edge[v]);
-        const double mottle = 0.6 * broad[v] + 0.4 * finer[v];
-        const double hue = hues[v], grain = grains[v];
-        const double speck = fractionOf(mix((std::uint64_t{key} << 32 | v) * kGolden + 0x5EED));
-        const double along = dot(q, bedding);
-        const double band = look.bands > 0 ? look.bands * (0.7 * noiseAt(key + 4, along * 9, 0.5, 0.5) +
-                                                           0.3 * noiseAt(key + 5, along * 23, 0.5, 0.5))
-                                           : 0.0;
-        double shade = (1 + look.mottle * mottle) * (1 + look.speckle * (grain + 2 * (speck - 0.5))) * (1 + band) *
-                       (0.55 + 0.45 * occlusion) * (1 + look.wear * wear);
-        shade = std::max(shade, 0.05);
-        const double warm = 1 + 0.04 * hue;
-        const double red = base.red * shade * warm, green = base.green * shade, blue = base.blue * shade / warm;
-        sum[0] += red;
-        sum[1] += green;
-        sum[2] += blue;
-        const double rough = look.roughness + look.roughnessSpread * (0.8 * (1 - occlusion) - wear + 0.5 * grain);
-        looks[v] = {static_cast<float>(red), static_cast<float>(green), static_cast<float>(blue),
-                    static_cast<float>(occlusion), static_cast<float>(std::clamp(rough, 0.3, 1.0))};
-    }
+    });
     // The mean stays the style's colour.
-    const double scale[3] = {base.red * static_cast<double>(count) / sum[0], base.green * static_cast<double>(count) / sum[1],
-                             base.blue * static_cast<double>(count) / sum[2]};
-    for (PointLook& l : looks) {
-        l.red = static_cast<float>(std::min(1.0, l.red * scale[0]));
-        l.green = static_cast<float>(std::min(1.0, l.green * scale[1]));
-        l.blue = static_cast<float>(std::min(1.0, l.blue * scale[2]));
-    }
+    const auto total = static_cast<double>(count);
+    const double scale[3] = {base.red * total / (sums[0][0] + sums[1][0]), base.green * total / (sums[0][1] + sums[1][1]),
+                             base.blue * total / (sums[0][2] + sums[1][2])};
+    inHalves(both, count, [&](std::size_t from, std::size_t to, int) {
+        for (std::size_t v = from; v < to; ++v) {
+            PointLook& l = looks[v];
+            l.red = static_cast<float>(std::min(1.0, l.red * scale[0]));
+            l.green = static_cast<float>(std::min(1.0, l.green * scale[1]));
+            l.blue = static_cast<float>(std::min(1.0, l.blue * scale[2]));
+        }
+    });
 }
 
-void bakeMaps(const BakeSource& source, std::span<const PointLook> looks, const BakeTarget& target, BakedMaps& maps) {
+void bakeMaps(const BakeSource& source, std::span<const PointLook> looks, const BakeTarget& target, BakedMaps& maps,
+              const BothParts& both) {
     const int n = target.pixels;
     const auto texels = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
     maps.pixels = n;
@@ -380,6 +402,10 @@ void bakeMaps(const BakeSource& source, std::span<const PointLook> looks, const 
     const std::size_t perLow = std::size_t{1} << (2 * (static_cast<int>(finest) - target.level));
     const auto byte = [](double v) { return static_cast<std::uint8_t>(std::clamp(v, 0.0, 1.0) * 255 + 0.5); };
     const double size = n;
+    // The maps in two halves of their rows, each drawing every face that
+    // reaches its rows, in the faces' order: a texel two faces share takes
+    // the later's, whichever half draws it.
+    inHalves(both, static_cast<std::size_t>(n), [&](std::size_t fromRow, std::size_t toRow, int) {
     for (std::size_t g = 0; g < fine.faces.size(); ++g) {
         {
             const auto& u = target.atlas->corners[g / perAtlas];
@@ -401,8 +427,8 @@ void bakeMaps(const BakeSource& source, std::span<const PointLook> looks, const 
             if (area == 0) continue;
             const int left = std::max(0, static_cast<int>(std::ceil(std::min({x[0], x[1], x[2]}) - 0.5)));
             const int right = std::min(n - 1, static_cast<int>(std::floor(std::max({x[0], x[1], x[2]}) - 0.5)));
-            const int topRow = std::max(0, static_cast<int>(std::ceil(std::min({y[0], y[1], y[2]}) - 0.5)));
-            const int bottom = std::min(n - 1, static_cast<int>(std::floor(std::max({y[0], y[1], y[2]}) - 0.5)));
+            const int topRow = std::max(static_cast<int>(fromRow), static_cast<int>(std::ceil(std::min({y[0], y[1], y[2]}) - 0.5)));
+            const int bottom = std::min(static_cast<int>(toRow) - 1, static_cast<int>(std::floor(std::max({y[0], y[1], y[2]}) - 0.5)));
             if (left > right || topRow > bottom) continue;
             for (int row = topRow; row <= bottom; ++row) {
                 const double cy = row + 0.5;
@@ -470,12 +496,16 @@ void bakeMaps(const BakeSource& source, std::span<const PointLook> looks, const 
             }
         }
     }
+    });
     // Beyond each chart's edge, a few texels of its own values, so that
     // filtering and smaller mipmaps do not draw in the empty square.
     std::vector<std::uint8_t> next;
     for (int pass = 0; pass < 2; ++pass) {
         next = covered;
-        for (int row = 0; row < n; ++row) {
+        // A pass reads only texels covered before it and writes only those
+        // it covers: its rows may be taken in two halves.
+        inHalves(both, static_cast<std::size_t>(n), [&](std::size_t fromRow, std::size_t toRow, int) {
+        for (int row = static_cast<int>(fromRow); row < static_cast<int>(toRow); ++row) {
             for (int col = 0; col < n; ++col) {
                 const std::size_t texel = static_cast<std::size_t>(row) * static_cast<std::size_t>(n) + static_cast<std::size_t>(col);
                 if (covered[texel]) continue;
@@ -503,6 +533,7 @@ void bakeMaps(const BakeSource& source, std::span<const PointLook> looks, const 
                 next[texel] = 1;
             }
         }
+        });
         covered.swap(next);
     }
     // The empty square: a flat normal, open and rough.

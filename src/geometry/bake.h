@@ -14,6 +14,7 @@
 #include "geometry/atlas.h"
 #include "geometry/material.h"
 #include "geometry/tangents.h"
+#include "geometry/two_parts.h"
 
 namespace tavimor {
 
@@ -51,7 +52,7 @@ struct BakeSource {
 struct PointLook {
     float red, green, blue, occlusion, roughness;
 };
-void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks);
+void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks, const BothParts& both = inTurn);
 
 // The level baked onto: its faces' texture coordinates, each corner's
 // normal (normalOf into normals) and tangent, as the files have them.
@@ -72,6 +73,7 @@ struct BakedMaps {
     int pixels = 0;
     std::vector<std::uint8_t> baseColour, normal, orm;
 };
-void bakeMaps(const BakeSource& source, std::span<const PointLook> looks, const BakeTarget& target, BakedMaps& maps);
+void bakeMaps(const BakeSource& source, std::span<const PointLook> looks, const BakeTarget& target, BakedMaps& maps,
+              const BothParts& both = inTurn);
 
 }  // namespace tavimor

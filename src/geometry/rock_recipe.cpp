@@ -14,7 +14,7 @@ RockMaker::RockMaker(const RockRecipe& recipe, const DetailLevels& levels) : rec
     }
 }
 
-void RockMaker::make(int index, RockGeometry& rock) const {
+void RockMaker::make(int index, RockGeometry& rock, const BothParts& both) const {
     const RockRecipe& r = recipe_;
     rock.number = r.count - 1 - index;
     Lcg generator = skipped(Lcg{r.seed}, static_cast<std::uint64_t>(index) * kVertexCount);
@@ -30,7 +30,7 @@ void RockMaker::make(int index, RockGeometry& rock) const {
     // to the finest level there is, which only the bake reads.
     const std::span<const Position> kept =
         std::span(rock.positions).first(static_cast<std::size_t>(levels_.levels[finest].positionCount));
-    if (r.textures > 0) surfaceOf(rock, identity);
+    if (r.textures > 0) surfaceOf(rock, identity, both);
     rock.normals.resize(r.shading != Shading::Flat ? levels : 0);
     for (std::size_t k = 0; k < rock.normals.size(); ++k) {
         smoothNormals(levels_.levels[finest - k], rock.positions, rock.normals[k]);
@@ -71,16 +71,16 @@ void RockMaker::make(int index, RockGeometry& rock) const {
         rock.hullFailed = !hull;
         rock.hull = hull ? std::move(*hull) : CollisionHull{};
     }
-    if (r.textures > 0) bakeOnto(rock);
+    if (r.textures > 0) bakeOnto(rock, both);
 }
 
-void RockMaker::surfaceOf(RockGeometry& rock, const RockIdentity& identity) const {
+void RockMaker::surfaceOf(RockGeometry& rock, const RockIdentity& identity, const BothParts& both) const {
     const RockRecipe& r = recipe_;
     RockTextures& t = rock.textures;
     const LevelMesh& top = levels_.levels.back();
     smoothNormals(top, rock.positions, t.fineNormals);
     const BakeSource source = sourceOf(rock, identity);
-    lookOfSurface(source, t.looks);
+    lookOfSurface(source, t.looks, both);
     const int coarsest = r.detail - (r.levels - 1);
     t.atlas = rockAtlas(levels_, coarsest, rock.positions);
     t.meshes.resize(static_cast<std::size_t>(r.levels));
@@ -101,7 +101,7 @@ BakeSource RockMaker::sourceOf(const RockGeometry& rock, const RockIdentity& ide
             .key = static_cast<std::uint32_t>(mix((std::uint64_t{identity.seed} << 32) ^ static_cast<std::uint32_t>(identity.number)))};
 }
 
-void RockMaker::bakeOnto(RockGeometry& rock) const {
+void RockMaker::bakeOnto(RockGeometry& rock, const BothParts& both) const {
     const RockRecipe& r = recipe_;
     RockTextures& t = rock.textures;
     t.tangents.resize(r.shading != Shading::Flat ? static_cast<std::size_t>(r.levels) : 0);
@@ -143,7 +143,7 @@ void RockMaker::bakeOnto(RockGeometry& rock) const {
                                                      : std::span<const std::array<int, 3>>(finest.faces);
         target.tangents = t.tangents[0];
     }
-    bakeMaps(sourceOf(rock, {r.seed, rock.number}), t.looks, target, t.maps);
+    bakeMaps(sourceOf(rock, {r.seed, rock.number}), t.looks, target, t.maps, both);
 }
 
 }  // namespace tavimor

@@ -13,6 +13,7 @@
 #include "geometry/split_normals.h"
 #include "geometry/style.h"
 #include "geometry/subdivision.h"
+#include "geometry/two_parts.h"
 
 namespace tavimor {
 
@@ -92,8 +93,9 @@ public:
     // Makes rock index of the run's writing order (number count - 1 -
     // index) into rock, its memory used again. The rock's draws start
     // kVertexCount draws a rock into the seed's sequence, so rocks can be
-    // made out of turn, on any thread.
-    void make(int index, RockGeometry& rock) const;
+    // made out of turn, on any thread. The bake's work goes in two parts
+    // through both: the same rock either way.
+    void make(int index, RockGeometry& rock, const BothParts& both = inTurn) const;
 
     const RockRecipe& recipe() const { return recipe_; }
 
@@ -101,10 +103,10 @@ private:
     // With textures: the finest surface's normals and look, the atlas and
     // each kept level's texture coordinates (before the rock is moved to
     // its origin: the stone's look keeps to the rock as made).
-    void surfaceOf(RockGeometry& rock, const RockIdentity& identity) const;
+    void surfaceOf(RockGeometry& rock, const RockIdentity& identity, const BothParts& both) const;
     BakeSource sourceOf(const RockGeometry& rock, const RockIdentity& identity) const;
     // The tangents of each level kept, and the maps.
-    void bakeOnto(RockGeometry& rock) const;
+    void bakeOnto(RockGeometry& rock, const BothParts& both) const;
 
     RockRecipe recipe_;
     const DetailLevels& levels_;

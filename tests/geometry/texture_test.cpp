@@ -2,10 +2,14 @@
 // cosine and the sRGB curve from + - * / and sqrt, and MikkTSpace's frame.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstring>
+#include <thread>
 #include <vector>
 
 #include "geometry/bake.h"
+#include "geometry/rock_recipe.h"
 #include "geometry/tangents.h"
 
 namespace tavimor {
@@ -64,3 +68,39 @@ TEST(Tangents, RunAlongUAndTheirSideFollowsTheMapsTurn) {
 
 }  // namespace
 }  // namespace tavimor
+
+namespace {
+
+// The two parts on two threads, the second started first and the first
+// held back a little, so that they overlap and finish out of order.
+void onTwoThreads(const tavimor::Part& first, const tavimor::Part& second) {
+    std::thread beside(second);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    first();
+    beside.join();
+}
+
+}  // namespace
+
+TEST(Bake, TheSameRockWhetherItsPartsRunAtOnceOrInTurn) {
+    const tavimor::DetailLevels levels = tavimor::buildDetailLevels(tavimor::kMostDetail, 2);
+    for (const char* style : {"classic", "slab"}) {
+        SCOPED_TRACE(style);
+        tavimor::RockRecipe recipe;
+        recipe.seed = 9;
+        recipe.style = *tavimor::styleNamed(style);
+        recipe.detail = 2;
+        recipe.shading = tavimor::Shading::Smooth;
+        recipe.textures = 256;
+        const tavimor::RockMaker maker(recipe, levels);
+        tavimor::RockGeometry inTurn, atOnce;
+        maker.make(0, inTurn, tavimor::inTurn);
+        maker.make(0, atOnce, onTwoThreads);
+        const tavimor::RockTextures &a = inTurn.textures, &b = atOnce.textures;
+        ASSERT_EQ(a.looks.size(), b.looks.size());
+        EXPECT_EQ(0, std::memcmp(a.looks.data(), b.looks.data(), a.looks.size() * sizeof(tavimor::PointLook)));
+        EXPECT_EQ(a.maps.baseColour, b.maps.baseColour);
+        EXPECT_EQ(a.maps.normal, b.maps.normal);
+        EXPECT_EQ(a.maps.orm, b.maps.orm);
+    }
+}
