@@ -78,17 +78,19 @@ void RockMaker::surfaceOf(RockGeometry& rock, const RockIdentity& identity, cons
     const RockRecipe& r = recipe_;
     RockTextures& t = rock.textures;
     const LevelMesh& top = levels_.levels.back();
-    smoothNormals(top, rock.positions, t.fineNormals);
-    const BakeSource source = sourceOf(rock, identity);
-    lookOfSurface(source, t.looks, both);
-    const int coarsest = r.detail - (r.levels - 1);
-    t.atlas = rockAtlas(levels_, coarsest, rock.positions);
-    t.meshes.resize(static_cast<std::size_t>(r.levels));
-    t.views.resize(t.meshes.size());
-    for (int k = 0; k < r.levels; ++k) {
-        atlasTextures(t.atlas, levels_, r.detail - k, t.meshes[static_cast<std::size_t>(k)]);
-        t.views[static_cast<std::size_t>(k)] = t.meshes[static_cast<std::size_t>(k)].view();
-    }
+    // The finest normals and the atlas ask nothing of each other.
+    both([&] { smoothNormals(top, rock.positions, t.fineNormals); },
+         [&] {
+             const int coarsest = r.detail - (r.levels - 1);
+             t.atlas = rockAtlas(levels_, coarsest, rock.positions);
+             t.meshes.resize(static_cast<std::size_t>(r.levels));
+             t.views.resize(t.meshes.size());
+             for (int k = 0; k < r.levels; ++k) {
+                 atlasTextures(t.atlas, levels_, r.detail - k, t.meshes[static_cast<std::size_t>(k)]);
+                 t.views[static_cast<std::size_t>(k)] = t.meshes[static_cast<std::size_t>(k)].view();
+             }
+         });
+    lookOfSurface(sourceOf(rock, identity), t.looks, both);
 }
 
 BakeSource RockMaker::sourceOf(const RockGeometry& rock, const RockIdentity& identity) const {
