@@ -36,37 +36,7 @@ struct RockSequence::Ahead {
 
 namespace {
 
-// A rock's maps made PNG files, and its material naming them: the
-// style's, with the maps. The normal map, the slowest to compress, is
-// encoded on a thread beside while this one encodes the other two.
-void encodeMaps(MadeRock& rock, const Material& style) {
-    const BakedMaps& maps = rock.textures.maps;
-    const std::array<const std::vector<std::uint8_t>*, kImageRoles> pixels = {&maps.baseColour, &maps.normal, &maps.orm};
-    const auto encode = [&](std::size_t role) {
-        std::optional<std::string> png = encodePng(maps.pixels, maps.pixels, *pixels[role]);
-        rock.images[role] = png ? std::move(*png) : std::string();
-    };
-    constexpr auto kNormal = static_cast<std::size_t>(ImageRole::Normal);
-    bool besideFailed = false;
-    std::thread beside = startBesideTheProgram([&] {
-        try {
-            encode(kNormal);
-        } catch (const std::bad_alloc&) {
-            // An empty image: the rock's files are not made, and the run
-            // says so.
-            besideFailed = true;
-        }
-    });
-    for (std::size_t role = 0; role < kImageRoles; ++role) {
-        if (role != kNormal) encode(role);
-    }
-    beside.join();
-    if (besideFailed) rock.images[kNormal].clear();
-    rock.material = style;
-    for (std::size_t role = 0; role < kImageRoles; ++role) rock.material.images[role] = rock.images[role];
-}
-
-// The bake's two parts at once, the second on a thread beside. What
+// Two parts at once, the second on a thread beside. What
 // either part throws (out of memory) is thrown here once both are done.
 void bothAtOnce(const Part& first, const Part& second) {
     std::exception_ptr besideFailed;
@@ -85,6 +55,36 @@ void bothAtOnce(const Part& first, const Part& second) {
     }
     beside.join();
     if (besideFailed) std::rethrow_exception(besideFailed);
+}
+
+// A rock's maps made PNG files, and its material naming them: the
+// style's, with the maps. The normal map, the slowest to compress, is
+// encoded on a thread beside while this one encodes the other two.
+void encodeMaps(MadeRock& rock, const Material& style) {
+    const BakedMaps& maps = rock.textures.maps;
+    const std::array<const std::vector<std::uint8_t>*, kImageRoles> pixels = {&maps.baseColour, &maps.normal, &maps.orm};
+    const auto encode = [&](std::size_t role) {
+        std::optional<std::string> png = encodePng(maps.pixels, maps.pixels, *pixels[role]);
+        rock.images[role] = png ? std::move(*png) : std::string();
+    };
+    constexpr auto kNormal = static_cast<std::size_t>(ImageRole::Normal);
+    bothAtOnce(
+        [&] {
+            for (std::size_t role = 0; role < kImageRoles; ++role) {
+                if (role != kNormal) encode(role);
+            }
+        },
+        [&] {
+            try {
+                encode(kNormal);
+            } catch (const std::bad_alloc&) {
+                // An empty image: the rock's files are not made, and the
+                // run says so.
+                rock.images[kNormal].clear();
+            }
+        });
+    rock.material = style;
+    for (std::size_t role = 0; role < kImageRoles; ++role) rock.material.images[role] = rock.images[role];
 }
 
 RockRecipe recipeOf(const RunSettings& settings, const SequenceNeeds& needs) {

@@ -523,8 +523,9 @@ const std::vector<CornerWeights>& cornerWeights(int depth) {
 }
 
 // The first way's scale is found to 1.25^(1/256), under a tenth of a
-// percent of the square's fill; each later way's from near the best.
-constexpr int kHalvings = 8;
+// percent of the square's fill; each later way's, from near the best, to
+// a tenth in 32.
+constexpr int kHalvings = 8, kLaterHalvings = 5;
 RockAtlas rockAtlas(const DetailLevels& levels, int level, std::span<const Position> positions) {
     const LevelMesh& at = levels.levels[static_cast<std::size_t>(level)];
     const FaceNormals normals = normalsOf(at, positions);
@@ -576,7 +577,7 @@ RockAtlas rockAtlas(const DetailLevels& levels, int level, std::span<const Posit
             from = low * (1 + 1.0 / 128);
             to = low * 1.1;
         }
-        for (int i = 0; i < (low == 0 ? kHalvings : 5); ++i) {
+        for (int i = 0; i < (low == 0 ? kHalvings : kLaterHalvings); ++i) {
             const double mid = (from + to) / 2;
             (fits(mid) ? from : to) = mid;
         }

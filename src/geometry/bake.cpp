@@ -266,40 +266,40 @@ void lookOfSurface(const BakeSource& source, std::vector<PointLook>& looks, cons
     std::vector<float> hollow(count, 0), edge(count, 0);
     const std::vector<std::uint32_t> first = firstFaces(fine);
     inHalves(both, fine.faces.size(), [&](std::size_t from, std::size_t to, int) {
-    for (std::size_t g = from; g < to; ++g) {
-        for (std::size_t k = 0; k < 3; ++k) {
-            const auto v = static_cast<std::size_t>(fine.faces[g][k]);
-            if (first[v] != g) continue;
-            double below = 0, above = 0;
-            for (int level = kCoarsest; level <= last; ++level) {
-                const int depth = top - level;
-                const std::size_t a = g >> (2 * depth);
-                const std::size_t local = g & ((std::size_t{1} << (2 * depth)) - 1);
-                const auto& w = cornerWeights(depth)[local][k];
-                const auto& corners = source.levels.levels[static_cast<std::size_t>(level)].faces[a];
-                const Position on = p[static_cast<std::size_t>(corners[0])] * w[0] +
-                                    p[static_cast<std::size_t>(corners[1])] * w[1] +
-                                    p[static_cast<std::size_t>(corners[2])] * w[2];
-                const Plane& plane = planes[static_cast<std::size_t>(level)][a];
-                if (!(plane.size > 0)) continue;
-                const double d = dot(on - p[v], plane.normal) / plane.size;
-                below += std::max(0.0, d);
-                if (level >= 3) above += std::max(0.0, -d);
+        for (std::size_t g = from; g < to; ++g) {
+            for (std::size_t k = 0; k < 3; ++k) {
+                const auto v = static_cast<std::size_t>(fine.faces[g][k]);
+                if (first[v] != g) continue;
+                double below = 0, above = 0;
+                for (int level = kCoarsest; level <= last; ++level) {
+                    const int depth = top - level;
+                    const std::size_t a = g >> (2 * depth);
+                    const std::size_t local = g & ((std::size_t{1} << (2 * depth)) - 1);
+                    const auto& w = cornerWeights(depth)[local][k];
+                    const auto& corners = source.levels.levels[static_cast<std::size_t>(level)].faces[a];
+                    const Position on = p[static_cast<std::size_t>(corners[0])] * w[0] +
+                                        p[static_cast<std::size_t>(corners[1])] * w[1] +
+                                        p[static_cast<std::size_t>(corners[2])] * w[2];
+                    const Plane& plane = planes[static_cast<std::size_t>(level)][a];
+                    if (!(plane.size > 0)) continue;
+                    const double d = dot(on - p[v], plane.normal) / plane.size;
+                    below += std::max(0.0, d);
+                    if (level >= 3) above += std::max(0.0, -d);
+                }
+                hollow[v] = static_cast<float>(below);
+                {
+                    const int depth = top - discLevel;
+                    const std::size_t a = g >> (2 * depth);
+                    const std::size_t local = g & ((std::size_t{1} << (2 * depth)) - 1);
+                    const auto& w = cornerWeights(depth)[local][k];
+                    const auto& corners = source.levels.levels[static_cast<std::size_t>(discLevel)].faces[a];
+                    shutIn[v] = static_cast<float>(w[0] * discOpen[static_cast<std::size_t>(corners[0])] +
+                                                   w[1] * discOpen[static_cast<std::size_t>(corners[1])] +
+                                                   w[2] * discOpen[static_cast<std::size_t>(corners[2])]);
+                }
+                edge[v] = static_cast<float>(above);
             }
-            hollow[v] = static_cast<float>(below);
-            {
-                const int depth = top - discLevel;
-                const std::size_t a = g >> (2 * depth);
-                const std::size_t local = g & ((std::size_t{1} << (2 * depth)) - 1);
-                const auto& w = cornerWeights(depth)[local][k];
-                const auto& corners = source.levels.levels[static_cast<std::size_t>(discLevel)].faces[a];
-                shutIn[v] = static_cast<float>(w[0] * discOpen[static_cast<std::size_t>(corners[0])] +
-                                               w[1] * discOpen[static_cast<std::size_t>(corners[1])] +
-                                               w[2] * discOpen[static_cast<std::size_t>(corners[2])]);
-            }
-            edge[v] = static_cast<float>(above);
         }
-    }
     });
     const StoneLook& look = source.look;
     const Colour base = {linearOf(source.colour.red), linearOf(source.colour.green), linearOf(source.colour.blue)};
@@ -406,96 +406,96 @@ void bakeMaps(const BakeSource& source, std::span<const PointLook> looks, const 
     // reaches its rows, in the faces' order: a texel two faces share takes
     // the later's, whichever half draws it.
     inHalves(both, static_cast<std::size_t>(n), [&](std::size_t fromRow, std::size_t toRow, int) {
-    for (std::size_t g = 0; g < fine.faces.size(); ++g) {
-        {
-            const auto& u = target.atlas->corners[g / perAtlas];
-            const CornerWeights& at = inAtlas[g % perAtlas];
-            const std::size_t w = g / perLow;
-            const auto& corners = fine.faces[g];
-            // The fine face's corners and the written face's in texels (x
-            // right, y down).
-            std::array<double, 3> x{}, y{}, lx{}, ly{};
-            for (std::size_t k = 0; k < 3; ++k) {
-                x[k] = (at[k][0] * u[0].u + at[k][1] * u[1].u + at[k][2] * u[2].u) * size;
-                y[k] = (1 - (at[k][0] * u[0].v + at[k][1] * u[1].v + at[k][2] * u[2].v)) * size;
-                const TextureVertex& l = target.uv.vertices[static_cast<std::size_t>(target.uv.corners[w][k])];
-                lx[k] = l.u * size;
-                ly[k] = (1 - l.v) * size;
-            }
-            const double lowArea = (lx[1] - lx[0]) * (ly[2] - ly[0]) - (lx[2] - lx[0]) * (ly[1] - ly[0]);
-            const double area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
-            if (area == 0) continue;
-            const int left = std::max(0, static_cast<int>(std::ceil(std::min({x[0], x[1], x[2]}) - 0.5)));
-            const int right = std::min(n - 1, static_cast<int>(std::floor(std::max({x[0], x[1], x[2]}) - 0.5)));
-            const int topRow = std::max(static_cast<int>(fromRow), static_cast<int>(std::ceil(std::min({y[0], y[1], y[2]}) - 0.5)));
-            const int bottom = std::min(static_cast<int>(toRow) - 1, static_cast<int>(std::floor(std::max({y[0], y[1], y[2]}) - 0.5)));
-            if (left > right || topRow > bottom) continue;
-            for (int row = topRow; row <= bottom; ++row) {
-                const double cy = row + 0.5;
-                for (int col = left; col <= right; ++col) {
-                    const double cx = col + 0.5;
-                    const double b0 = ((x[1] - cx) * (y[2] - cy) - (x[2] - cx) * (y[1] - cy)) / area;
-                    const double b1 = ((x[2] - cx) * (y[0] - cy) - (x[0] - cx) * (y[2] - cy)) / area;
-                    const double b2 = 1 - b0 - b1;
-                    if (b0 < 0 || b1 < 0 || b2 < 0) continue;
-                    const std::array<double, 3> b = {b0, b1, b2};
-                    const double l0 = ((lx[1] - cx) * (ly[2] - cy) - (lx[2] - cx) * (ly[1] - cy)) / lowArea;
-                    const double l1 = ((lx[2] - cx) * (ly[0] - cy) - (lx[0] - cx) * (ly[2] - cy)) / lowArea;
-                    const std::array<double, 3> lowWeight = {l0, l1, 1 - l0 - l1};
-                    // The finest surface's normal and look here.
-                    Position fineNormal = {0, 0, 0};
-                    double look[5] = {0, 0, 0, 0, 0};
-                    for (std::size_t k = 0; k < 3; ++k) {
-                        const auto v = static_cast<std::size_t>(corners[k]);
-                        fineNormal = fineNormal + source.normals[v] * b[k];
-                        const PointLook& l = looks[v];
-                        look[0] += b[k] * l.red;
-                        look[1] += b[k] * l.green;
-                        look[2] += b[k] * l.blue;
-                        look[3] += b[k] * l.occlusion;
-                        look[4] += b[k] * l.roughness;
+        for (std::size_t g = 0; g < fine.faces.size(); ++g) {
+            {
+                const auto& u = target.atlas->corners[g / perAtlas];
+                const CornerWeights& at = inAtlas[g % perAtlas];
+                const std::size_t w = g / perLow;
+                const auto& corners = fine.faces[g];
+                // The fine face's corners and the written face's in texels (x
+                // right, y down).
+                std::array<double, 3> x{}, y{}, lx{}, ly{};
+                for (std::size_t k = 0; k < 3; ++k) {
+                    x[k] = (at[k][0] * u[0].u + at[k][1] * u[1].u + at[k][2] * u[2].u) * size;
+                    y[k] = (1 - (at[k][0] * u[0].v + at[k][1] * u[1].v + at[k][2] * u[2].v)) * size;
+                    const TextureVertex& l = target.uv.vertices[static_cast<std::size_t>(target.uv.corners[w][k])];
+                    lx[k] = l.u * size;
+                    ly[k] = (1 - l.v) * size;
+                }
+                const double lowArea = (lx[1] - lx[0]) * (ly[2] - ly[0]) - (lx[2] - lx[0]) * (ly[1] - ly[0]);
+                const double area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
+                if (area == 0) continue;
+                const int left = std::max(0, static_cast<int>(std::ceil(std::min({x[0], x[1], x[2]}) - 0.5)));
+                const int right = std::min(n - 1, static_cast<int>(std::floor(std::max({x[0], x[1], x[2]}) - 0.5)));
+                const int topRow = std::max(static_cast<int>(fromRow), static_cast<int>(std::ceil(std::min({y[0], y[1], y[2]}) - 0.5)));
+                const int bottom = std::min(static_cast<int>(toRow) - 1, static_cast<int>(std::floor(std::max({y[0], y[1], y[2]}) - 0.5)));
+                if (left > right || topRow > bottom) continue;
+                for (int row = topRow; row <= bottom; ++row) {
+                    const double cy = row + 0.5;
+                    for (int col = left; col <= right; ++col) {
+                        const double cx = col + 0.5;
+                        const double b0 = ((x[1] - cx) * (y[2] - cy) - (x[2] - cx) * (y[1] - cy)) / area;
+                        const double b1 = ((x[2] - cx) * (y[0] - cy) - (x[0] - cx) * (y[2] - cy)) / area;
+                        const double b2 = 1 - b0 - b1;
+                        if (b0 < 0 || b1 < 0 || b2 < 0) continue;
+                        const std::array<double, 3> b = {b0, b1, b2};
+                        const double l0 = ((lx[1] - cx) * (ly[2] - cy) - (lx[2] - cx) * (ly[1] - cy)) / lowArea;
+                        const double l1 = ((lx[2] - cx) * (ly[0] - cy) - (lx[0] - cx) * (ly[2] - cy)) / lowArea;
+                        const std::array<double, 3> lowWeight = {l0, l1, 1 - l0 - l1};
+                        // The finest surface's normal and look here.
+                        Position fineNormal = {0, 0, 0};
+                        double look[5] = {0, 0, 0, 0, 0};
+                        for (std::size_t k = 0; k < 3; ++k) {
+                            const auto v = static_cast<std::size_t>(corners[k]);
+                            fineNormal = fineNormal + source.normals[v] * b[k];
+                            const PointLook& l = looks[v];
+                            look[0] += b[k] * l.red;
+                            look[1] += b[k] * l.green;
+                            look[2] += b[k] * l.blue;
+                            look[3] += b[k] * l.occlusion;
+                            look[4] += b[k] * l.roughness;
+                        }
+                        fineNormal = unitOf(fineNormal);
+                        // The written face's frame here (beyond its edge where
+                        // the two levels' faces part in the square: the frame
+                        // goes on as it runs), as a reader's shader
+                        // interpolates it.
+                        Position normal = {0, 0, 0}, tangent = {0, 0, 0}, bitangent = {0, 0, 0};
+                        for (std::size_t j = 0; j < 3; ++j) {
+                            const double weight = lowWeight[j];
+                            const Position& cn = target.normals[static_cast<std::size_t>(target.normalOf[w][j])];
+                            const Tangent& ct = target.tangents[3 * w + j];
+                            normal = normal + cn * weight;
+                            tangent = tangent + ct.direction * weight;
+                            bitangent = bitangent + cross(cn, ct.direction) * (ct.w * weight);
+                        }
+                        normal = unitOf(normal);
+                        tangent = unitOf(tangent);
+                        bitangent = unitOf(bitangent);
+                        const double det = dot(tangent, cross(bitangent, normal));
+                        Position t = {dot(cross(bitangent, normal), fineNormal) / det,
+                                      dot(cross(normal, tangent), fineNormal) / det,
+                                      dot(cross(tangent, bitangent), fineNormal) / det};
+                        t = unitOf(t);
+                        const std::size_t texel = static_cast<std::size_t>(row) * static_cast<std::size_t>(n) +
+                                                  static_cast<std::size_t>(col);
+                        covered[texel] = 1;
+                        std::uint8_t* colour = &maps.baseColour[3 * texel];
+                        colour[0] = srgbByte(look[0]);
+                        colour[1] = srgbByte(look[1]);
+                        colour[2] = srgbByte(look[2]);
+                        std::uint8_t* nm = &maps.normal[3 * texel];
+                        nm[0] = byte(t.x * 0.5 + 0.5);
+                        nm[1] = byte(t.y * 0.5 + 0.5);
+                        nm[2] = byte(t.z * 0.5 + 0.5);
+                        std::uint8_t* orm = &maps.orm[3 * texel];
+                        orm[0] = byte(look[3]);
+                        orm[1] = byte(look[4]);
+                        orm[2] = 0;
                     }
-                    fineNormal = unitOf(fineNormal);
-                    // The written face's frame here (beyond its edge where
-                    // the two levels' faces part in the square: the frame
-                    // goes on as it runs), as a reader's shader
-                    // interpolates it.
-                    Position normal = {0, 0, 0}, tangent = {0, 0, 0}, bitangent = {0, 0, 0};
-                    for (std::size_t j = 0; j < 3; ++j) {
-                        const double weight = lowWeight[j];
-                        const Position& cn = target.normals[static_cast<std::size_t>(target.normalOf[w][j])];
-                        const Tangent& ct = target.tangents[3 * w + j];
-                        normal = normal + cn * weight;
-                        tangent = tangent + ct.direction * weight;
-                        bitangent = bitangent + cross(cn, ct.direction) * (ct.w * weight);
-                    }
-                    normal = unitOf(normal);
-                    tangent = unitOf(tangent);
-                    bitangent = unitOf(bitangent);
-                    const double det = dot(tangent, cross(bitangent, normal));
-                    Position t = {dot(cross(bitangent, normal), fineNormal) / det,
-                                  dot(cross(normal, tangent), fineNormal) / det,
-                                  dot(cross(tangent, bitangent), fineNormal) / det};
-                    t = unitOf(t);
-                    const std::size_t texel = static_cast<std::size_t>(row) * static_cast<std::size_t>(n) +
-                                              static_cast<std::size_t>(col);
-                    covered[texel] = 1;
-                    std::uint8_t* colour = &maps.baseColour[3 * texel];
-                    colour[0] = srgbByte(look[0]);
-                    colour[1] = srgbByte(look[1]);
-                    colour[2] = srgbByte(look[2]);
-                    std::uint8_t* nm = &maps.normal[3 * texel];
-                    nm[0] = byte(t.x * 0.5 + 0.5);
-                    nm[1] = byte(t.y * 0.5 + 0.5);
-                    nm[2] = byte(t.z * 0.5 + 0.5);
-                    std::uint8_t* orm = &maps.orm[3 * texel];
-                    orm[0] = byte(look[3]);
-                    orm[1] = byte(look[4]);
-                    orm[2] = 0;
                 }
             }
         }
-    }
     });
     // Beyond each chart's edge, a few texels of its own values, so that
     // filtering and smaller mipmaps do not draw in the empty square.
@@ -505,34 +505,34 @@ void bakeMaps(const BakeSource& source, std::span<const PointLook> looks, const 
         // A pass reads only texels covered before it and writes only those
         // it covers: its rows may be taken in two halves.
         inHalves(both, static_cast<std::size_t>(n), [&](std::size_t fromRow, std::size_t toRow, int) {
-        for (int row = static_cast<int>(fromRow); row < static_cast<int>(toRow); ++row) {
-            for (int col = 0; col < n; ++col) {
-                const std::size_t texel = static_cast<std::size_t>(row) * static_cast<std::size_t>(n) + static_cast<std::size_t>(col);
-                if (covered[texel]) continue;
-                int sums[3][3] = {};
-                int count = 0;
-                const int dr[4] = {-1, 1, 0, 0}, dc[4] = {0, 0, -1, 1};
-                for (int d = 0; d < 4; ++d) {
-                    const int r = row + dr[d], c = col + dc[d];
-                    if (r < 0 || c < 0 || r >= n || c >= n) continue;
-                    const std::size_t o = static_cast<std::size_t>(r) * static_cast<std::size_t>(n) + static_cast<std::size_t>(c);
-                    if (!covered[o]) continue;
-                    ++count;
-                    for (int ch = 0; ch < 3; ++ch) {
-                        sums[0][ch] += maps.baseColour[3 * o + static_cast<std::size_t>(ch)];
-                        sums[1][ch] += maps.normal[3 * o + static_cast<std::size_t>(ch)];
-                        sums[2][ch] += maps.orm[3 * o + static_cast<std::size_t>(ch)];
+            for (int row = static_cast<int>(fromRow); row < static_cast<int>(toRow); ++row) {
+                for (int col = 0; col < n; ++col) {
+                    const std::size_t texel = static_cast<std::size_t>(row) * static_cast<std::size_t>(n) + static_cast<std::size_t>(col);
+                    if (covered[texel]) continue;
+                    int sums[3][3] = {};
+                    int count = 0;
+                    const int dr[4] = {-1, 1, 0, 0}, dc[4] = {0, 0, -1, 1};
+                    for (int d = 0; d < 4; ++d) {
+                        const int r = row + dr[d], c = col + dc[d];
+                        if (r < 0 || c < 0 || r >= n || c >= n) continue;
+                        const std::size_t o = static_cast<std::size_t>(r) * static_cast<std::size_t>(n) + static_cast<std::size_t>(c);
+                        if (!covered[o]) continue;
+                        ++count;
+                        for (int ch = 0; ch < 3; ++ch) {
+                            sums[0][ch] += maps.baseColour[3 * o + static_cast<std::size_t>(ch)];
+                            sums[1][ch] += maps.normal[3 * o + static_cast<std::size_t>(ch)];
+                            sums[2][ch] += maps.orm[3 * o + static_cast<std::size_t>(ch)];
+                        }
                     }
+                    if (count == 0) continue;
+                    for (int ch = 0; ch < 3; ++ch) {
+                        maps.baseColour[3 * texel + static_cast<std::size_t>(ch)] = static_cast<std::uint8_t>((sums[0][ch] + count / 2) / count);
+                        maps.normal[3 * texel + static_cast<std::size_t>(ch)] = static_cast<std::uint8_t>((sums[1][ch] + count / 2) / count);
+                        maps.orm[3 * texel + static_cast<std::size_t>(ch)] = static_cast<std::uint8_t>((sums[2][ch] + count / 2) / count);
+                    }
+                    next[texel] = 1;
                 }
-                if (count == 0) continue;
-                for (int ch = 0; ch < 3; ++ch) {
-                    maps.baseColour[3 * texel + static_cast<std::size_t>(ch)] = static_cast<std::uint8_t>((sums[0][ch] + count / 2) / count);
-                    maps.normal[3 * texel + static_cast<std::size_t>(ch)] = static_cast<std::uint8_t>((sums[1][ch] + count / 2) / count);
-                    maps.orm[3 * texel + static_cast<std::size_t>(ch)] = static_cast<std::uint8_t>((sums[2][ch] + count / 2) / count);
-                }
-                next[texel] = 1;
             }
-        }
         });
         covered.swap(next);
     }
