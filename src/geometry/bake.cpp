@@ -413,11 +413,17 @@ void bakeMaps(const BakeSource& source, std::span<const PointLook> looks, const 
                 const std::size_t w = g / perLow;
                 const auto& corners = fine.faces[g];
                 // The fine face's corners and the written face's in texels (x
-                // right, y down).
+                // right, y down). Each half draws about half the faces: the
+                // rows are found first.
                 std::array<double, 3> x{}, y{}, lx{}, ly{};
                 for (std::size_t k = 0; k < 3; ++k) {
-                    x[k] = (at[k][0] * u[0].u + at[k][1] * u[1].u + at[k][2] * u[2].u) * size;
                     y[k] = (1 - (at[k][0] * u[0].v + at[k][1] * u[1].v + at[k][2] * u[2].v)) * size;
+                }
+                const int topRow = std::max(static_cast<int>(fromRow), static_cast<int>(std::ceil(std::min({y[0], y[1], y[2]}) - 0.5)));
+                const int bottom = std::min(static_cast<int>(toRow) - 1, static_cast<int>(std::floor(std::max({y[0], y[1], y[2]}) - 0.5)));
+                if (topRow > bottom) continue;
+                for (std::size_t k = 0; k < 3; ++k) {
+                    x[k] = (at[k][0] * u[0].u + at[k][1] * u[1].u + at[k][2] * u[2].u) * size;
                     const TextureVertex& l = target.uv.vertices[static_cast<std::size_t>(target.uv.corners[w][k])];
                     lx[k] = l.u * size;
                     ly[k] = (1 - l.v) * size;
@@ -427,9 +433,7 @@ void bakeMaps(const BakeSource& source, std::span<const PointLook> looks, const 
                 if (area == 0) continue;
                 const int left = std::max(0, static_cast<int>(std::ceil(std::min({x[0], x[1], x[2]}) - 0.5)));
                 const int right = std::min(n - 1, static_cast<int>(std::floor(std::max({x[0], x[1], x[2]}) - 0.5)));
-                const int topRow = std::max(static_cast<int>(fromRow), static_cast<int>(std::ceil(std::min({y[0], y[1], y[2]}) - 0.5)));
-                const int bottom = std::min(static_cast<int>(toRow) - 1, static_cast<int>(std::floor(std::max({y[0], y[1], y[2]}) - 0.5)));
-                if (left > right || topRow > bottom) continue;
+                if (left > right) continue;
                 for (int row = topRow; row <= bottom; ++row) {
                     const double cy = row + 0.5;
                     for (int col = left; col <= right; ++col) {
