@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/run.h"
 #include "system/exit_status.h"
+#include "system/out_of_memory.h"
 #include "system/standard_streams.h"
 #include "terminal/progress_line.h"
 
@@ -120,6 +121,7 @@ int runScripted(const RunSettings& settings) {
         // nothing is, and main says why.
         if (!outputFailure().empty()) return kExitFailure;
     }
+    if (settings.textures > 0) useLargePagesForLargeRocks();
     ScriptedReport report(settings.quiet);
     return writeRun(settings, report);
 }

@@ -19,6 +19,12 @@ void outOfMemory() { endTheProgram(reportStream, reportMessage, kExitFailure); }
 
 void keepFreedMemoryForReuse() { platform::keepFreedMemory(); }
 
+void useLargePagesForLargeRocks() {
+    // Two textured rocks in flight, with their finest surfaces and files,
+    // hold about 140 MB.
+    platform::useLargePages(std::size_t{192} << 20);
+}
+
 void endOnOutOfMemory(ReportStream stream, std::string_view message) {
     reportStream = stream == ReportStream::Output ? platform::Stream::Output : platform::Stream::Error;
     reportMessage = message;

@@ -104,6 +104,10 @@ bool startedWithArguments();
 // allocation, where the platform's allocator gives them back at once.
 void keepFreedMemory();
 
+// Makes the allocator hand out memory in the system's large pages where it
+// can, from a heap that reserves reserve bytes at once.
+void useLargePages(std::size_t reserve);
+
 // Ends the process at once: no destructors, no stdio flush.
 [[noreturn]] void exitNow(int status);
 

@@ -229,6 +229,9 @@ bool startedWithArguments() { return __argc > 1; }
 // The Windows heap keeps freed blocks for reuse itself.
 void keepFreedMemory() {}
 
+// Large pages on Windows need a privilege users seldom hold.
+void useLargePages(std::size_t) {}
+
 void exitNow(int status) { ExitProcess(static_cast<UINT>(status)); }
 
 }  // namespace tavimor::platform
