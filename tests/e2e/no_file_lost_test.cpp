@@ -121,6 +121,36 @@ TEST(NoFileLost, AddressSpaceLimitsEndWithTheOutOfMemoryMessage) {
     }
 }
 
+TEST(NoFileLost, ATexturedRunThatFitsItsAddressSpaceWritesTheSameBytesUnderAnyLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit leaves";
+#endif
+    // A textured run may ask for a large heap at once: under a limit below
+    // it, just above it, or well above it, the run is as without one.
+    const std::vector<std::string> arguments = {"--seed", "5", "--detail", "2", "--textures", "1024", "--format", "glb",
+                                                "--shading", "smooth", "--quiet"};
+    std::string unlimited;
+    for (const rlim_t mb : {rlim_t{0}, rlim_t{120}, rlim_t{260}, rlim_t{400}}) {
+        SCOPED_TRACE(std::to_string(mb) + " MiB");
+        LaunchOptions options;
+        if (mb > 0) options.addressSpaceLimit = mb << 20;
+        options.arguments = arguments;
+        TempDir capture;
+        options.outputFile = capture.file("output");
+        ProgramRun run(options);
+        const Ending e = run.end();
+        ASSERT_FALSE(e.signaled) << strsignal(e.value);
+        ASSERT_EQ(e.value, 0) << run.session.output();
+        const std::string rock = readFile(run.dir.file("ROCK0.glb"));
+        if (mb == 0) {
+            unlimited = rock;
+            ASSERT_GT(unlimited.size(), 1000000u);
+        } else {
+            EXPECT_TRUE(rock == unlimited);
+        }
+    }
+}
+
 TEST(NoFileLost, MemoryRunningOutBesideTheWriterEndsTheRunOnceOnItsThread) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer brings an allocator of its own";
