@@ -68,25 +68,35 @@ constexpr std::array<Bits, kLongest + 1> kLengths = [] {
     return codes;
 }();
 
-// A distance's code, looked up by distance - 1 up to 256 and by 128s past
-// it, where every code's range starts on a multiple of 128.
-constexpr std::array<std::uint8_t, 512> kDistanceCodes = [] {
-    std::array<std::uint8_t, 512> codes{};
-    for (int d = 0; d + 1 < static_cast<int>(std::size(kDistanceBase)); ++d) {
-        for (int distance = kDistanceBase[d]; distance < kDistanceBase[d + 1]; ++distance) {
-            const int at = distance <= 256 ? distance - 1 : 256 + ((distance - 1) >> 7);
-            codes[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(d);
-        }
+// Where a distance's code is looked up: by distance - 1 up to 256, by
+// 128s past it, where every code's range starts on a multiple of 128.
+constexpr std::size_t distanceSlot(int distance) {
+    return static_cast<std::size_t>(distance <= 256 ? distance - 1 : 256 + ((distance - 1) >> 7));
+}
+
+constexpr std::array<std::uint8_t, distanceSlot(kWindow) + 1> kDistanceCodes = [] {
+    std::array<std::uint8_t, distanceSlot(kWindow) + 1> codes{};
+    constexpr int kCodes = static_cast<int>(std::size(kDistanceBase));
+    for (int d = 0; d < kCodes; ++d) {
+        const int end = d + 1 < kCodes ? kDistanceBase[d + 1] : kWindow + 1;
+        for (int distance = kDistanceBase[d]; distance < end; ++distance) codes[distanceSlot(distance)] = static_cast<std::uint8_t>(d);
     }
-    for (int distance = kDistanceBase[29]; distance <= kWindow; ++distance) codes[256 + ((distance - 1) >> 7)] = 29;
     return codes;
 }();
-static_assert(kDistanceCodes[256 + ((257 - 1) >> 7)] == 16 && kDistanceCodes[256 + ((kWindow - 1) >> 7)] == 29);
+static_assert(kDistanceCodes[distanceSlot(256)] == 15 && kDistanceCodes[distanceSlot(257)] == 16 &&
+              kDistanceCodes[distanceSlot(kWindow)] == 29);
+
+// Each distance code's five bits, in the order deflate packs them.
+constexpr std::array<Bits, std::size(kDistanceBase)> kDistanceSymbols = [] {
+    std::array<Bits, std::size(kDistanceBase)> codes{};
+    for (std::size_t d = 0; d < codes.size(); ++d) codes[d] = huffman(static_cast<std::uint32_t>(d), 5);
+    return codes;
+}();
 
 Bits distanceCode(int distance) {
-    const int d = kDistanceCodes[static_cast<std::size_t>(distance <= 256 ? distance - 1 : 256 + ((distance - 1) >> 7))];
-    const Bits code = huffman(static_cast<std::uint32_t>(d), 5);
-    return {code.value | static_cast<std::uint32_t>(distance - kDistanceBase[d]) << 5, 5 + kDistanceExtra[d]};
+    const std::size_t d = kDistanceCodes[distanceSlot(distance)];
+    const Bits code = kDistanceSymbols[d];
+    return {code.value | static_cast<std::uint32_t>(distance - kDistanceBase[d]) << code.count, code.count + kDistanceExtra[d]};
 }
 
 // Bits packed lowest first into bytes; no code is longer than 18 bits.
@@ -147,9 +157,9 @@ std::uint32_t adler32(std::span<const std::uint8_t> data) {
 }  // namespace
 
 std::size_t zlibBound(std::size_t length) {
-    // Two bytes of head, at most 9 bits a byte, the block's 3 bits and its
-    // end's 7, four bytes of checksum.
-    return 2 + length + length / 8 + 2 + 4;
+    // Two bytes of head; the block's 3 bits, at most 9 bits a byte and the
+    // end's 7, in whole bytes; four bytes of checksum.
+    return 2 + (3 + 9 * length + 7 + 7) / 8 + 4;
 }
 
 std::size_t zlibStream(std::span<const std::uint8_t> data, std::uint8_t* out) {

@@ -61,6 +61,10 @@ TEST(Deflate, EveryStreamInflatesToItsDataWithinTheBoundAndWithItsChecksum) {
         {"one byte", {0xFF}, 0},
         {"two bytes", {7, 7}, 0},
         {"three alike", {7, 7, 7}, 0},
+        // Bytes of nine bits each, no two alike: the most a stream takes,
+        // for every length beyond a whole number of bytes' codes.
+        {"seven nine-bit bytes", {200, 201, 202, 203, 204, 205, 206}, 0},
+        {"fifteen nine-bit bytes", {144, 150, 160, 170, 180, 190, 200, 210, 220, 230, 240, 250, 251, 252, 253}, 0},
         // Adler-32's own example.
         {"Wikipedia", Bytes(wikipedia.begin(), wikipedia.end()), 0x11E60398},
         // Long runs overlap themselves; Adler-32 reduced many times over.
